@@ -1,0 +1,482 @@
+#include "fake_platform.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace zub::test {
+
+OsString os(std::string_view utf8) { return to_utf16(utf8); }
+
+namespace {
+
+std::string hex(std::uintptr_t value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+std::string text(const char16_t* wide) { return wide ? to_utf8_lossy(wide) : "(null)"; }
+
+OsString parent_of(const OsString& path) {
+    const auto cut = path.find_last_of(u"\\/");
+    return cut == OsString::npos ? OsString() : path.substr(0, cut);
+}
+
+class FakeListing : public DirectoryListing {
+public:
+    FakeListing(FakePlatform& platform, OsString directory, std::vector<DirEntry> entries)
+        : platform_(platform), directory_(std::move(directory)), entries_(std::move(entries)) {}
+    ~FakeListing() override { platform_.log.push_back("FindClose " + to_utf8_lossy(directory_)); }
+    bool next(DirEntry& entry) override {
+        if (position_ == entries_.size()) return false;
+        entry = entries_[position_++];
+        return true;
+    }
+
+private:
+    FakePlatform& platform_;
+    OsString directory_;
+    std::vector<DirEntry> entries_;
+    std::size_t position_ = 0;
+};
+
+}  // namespace
+
+FakePlatform::FakePlatform() {
+    for (Handle h : std_handles) open_handles_[h] = "helper-std";
+}
+
+FakePlatform::~FakePlatform() { expect_all_released(); }
+
+void FakePlatform::expect_all_released() {
+    for (const auto& [handle, what] : open_handles_) {
+        if (what != "helper-std") ADD_FAILURE() << "handle leaked: " << what << " " << hex(handle);
+    }
+    for (const auto& [memory, what] : live_memory_) ADD_FAILURE() << "not released: " << what;
+    if (environment_live_) ADD_FAILURE() << "environment block not freed";
+    for (const void* list : initialized_lists_) {
+        ADD_FAILURE() << "attribute list not deleted: " << hex(reinterpret_cast<std::uintptr_t>(list));
+    }
+    open_handles_.erase(open_handles_.begin(), open_handles_.end());
+    for (Handle h : std_handles) open_handles_[h] = "helper-std";
+    live_memory_.clear();
+    initialized_lists_.clear();
+    environment_live_ = false;
+}
+
+void FakePlatform::add_node(const OsString& path, std::uint32_t attributes) {
+    FakeNode& node = files[path];
+    node.attributes = attributes;
+    const OsString parent = parent_of(path);
+    auto it = files.find(parent);
+    if (!parent.empty() && it != files.end()) {
+        it->second.children.push_back(path.substr(parent.size() + 1));
+    }
+}
+
+void FakePlatform::add_dir(const OsString& path) { add_node(path, FILE_ATTRIBUTE_DIRECTORY_BIT); }
+void FakePlatform::add_file(const OsString& path) { add_node(path, 0x20); }
+void FakePlatform::add_reparse_point(const OsString& path, bool directory) {
+    add_node(path, FILE_ATTRIBUTE_REPARSE_POINT_BIT | (directory ? FILE_ATTRIBUTE_DIRECTORY_BIT : 0));
+}
+void FakePlatform::make_unlistable(const OsString& path) { files.at(path).listable = false; }
+
+void FakePlatform::fail(const std::string& operation, int nth, std::uint32_t code) {
+    failures_[operation][nth] = code;
+}
+
+std::vector<std::string> FakePlatform::operations() const {
+    std::vector<std::string> names;
+    for (const std::string& entry : log) names.push_back(entry.substr(0, entry.find(' ')));
+    return names;
+}
+
+int FakePlatform::calls(const std::string& operation) const {
+    auto it = counts_.find(operation);
+    return it == counts_.end() ? 0 : it->second;
+}
+
+std::optional<std::uint32_t> FakePlatform::enter(const std::string& operation,
+                                                 const std::string& detail) {
+    log.push_back(detail.empty() ? operation : operation + " " + detail);
+    const int nth = ++counts_[operation];
+    auto it = failures_.find(operation);
+    if (it == failures_.end()) return std::nullopt;
+    auto hit = it->second.find(nth);
+    if (hit == it->second.end()) return std::nullopt;
+    return hit->second;
+}
+
+Handle FakePlatform::open_handle(const std::string& what) {
+    const Handle h = next_handle_;
+    next_handle_ += 4;
+    open_handles_[h] = what;
+    return h;
+}
+
+void* FakePlatform::allocate(const std::string& kind) {
+    memory_tokens_.push_back(std::make_unique<char>('x'));
+    void* memory = memory_tokens_.back().get();
+    live_memory_[memory] = kind + ":" + std::to_string(next_memory_++);
+    return memory;
+}
+
+std::string FakePlatform::name_of(Handle handle) const {
+    auto it = open_handles_.find(handle);
+    return it == open_handles_.end() ? hex(handle) : it->second;
+}
+
+std::string FakePlatform::name_of(const void* memory) const {
+    auto it = live_memory_.find(memory);
+    return it == live_memory_.end() ? hex(reinterpret_cast<std::uintptr_t>(memory)) : it->second;
+}
+
+// ---- command line, exit, console ----------------------------------------------
+
+OsString FakePlatform::get_command_line() {
+    enter("GetCommandLineW", "");
+    return command_line;
+}
+
+OsString FakePlatform::get_module_file_name() {
+    if (enter("GetModuleFileNameW", "")) return {};
+    return module_path;
+}
+
+Handle FakePlatform::get_std_handle(std::uint32_t which) {
+    enter("GetStdHandle", hex(which));
+    switch (which) {
+        case STD_INPUT_HANDLE_ID: return std_handles[0];
+        case STD_OUTPUT_HANDLE_ID: return std_handles[1];
+        case STD_ERROR_HANDLE_ID: return std_handles[2];
+        default: ADD_FAILURE() << "GetStdHandle with " << hex(which); return INVALID_HANDLE;
+    }
+}
+
+bool FakePlatform::get_console_mode(Handle handle) {
+    enter("GetConsoleMode", hex(handle));
+    return handle == std_handles[2] && stderr_is_console;
+}
+
+std::uint32_t FakePlatform::get_console_output_cp() {
+    enter("GetConsoleOutputCP", "");
+    return console_output_cp;
+}
+
+BoolResult FakePlatform::write_console_w(Handle handle, std::u16string_view text_units) {
+    if (auto code = enter("WriteConsoleW", hex(handle))) return {false, *code};
+    if (handle != std_handles[2]) ADD_FAILURE() << "WriteConsoleW to " << hex(handle);
+    console_text.append(text_units);
+    return {true, 0};
+}
+
+BoolResult FakePlatform::write_file(Handle handle, std::string_view bytes) {
+    if (auto code = enter("WriteFile", hex(handle))) return {false, *code};
+    if (handle != std_handles[2]) ADD_FAILURE() << "WriteFile to " << hex(handle);
+    stderr_bytes.append(bytes);
+    return {true, 0};
+}
+
+void FakePlatform::exit_process(std::uint32_t status) {
+    enter("ExitProcess", std::to_string(status));
+    throw FakeExit{status};
+}
+
+// ---- profile service and security ---------------------------------------------
+
+std::uint32_t FakePlatform::create_app_container_profile(const char16_t* name,
+                                                         const char16_t* display_name,
+                                                         const char16_t* description, Sid* sid) {
+    const std::string key = text(name);
+    profile_names.push_back(name);
+    EXPECT_EQ(*sid, nullptr);
+    EXPECT_EQ(text(display_name), "ZUB Sandbox Lifecycle Child");
+    EXPECT_EQ(text(description), "Sandbox container for npm-package lifecycle scripts spawned by zub");
+    if (auto code = enter("CreateAppContainerProfile", key)) return *code;
+    if (profiles.count(key)) return HRESULT_ALREADY_EXISTS;
+    profiles[key] = nullptr;
+    *sid = allocate("sid");
+    return 0;
+}
+
+std::uint32_t FakePlatform::derive_app_container_sid_from_app_container_name(const char16_t* name,
+                                                                             Sid* sid) {
+    const std::string key = text(name);
+    profile_names.push_back(name);
+    EXPECT_EQ(*sid, nullptr);
+    if (auto code = enter("DeriveAppContainerSidFromAppContainerName", key)) return *code;
+    if (!profiles.count(key)) return 0x80070002;
+    *sid = allocate("sid");
+    return 0;
+}
+
+BoolResult FakePlatform::create_well_known_sid(std::uint32_t type, Sid domain_sid, void* buffer,
+                                               std::uint32_t* size) {
+    if (auto code = enter("CreateWellKnownSid", std::to_string(type) + " size " + std::to_string(*size))) {
+        return {false, *code};
+    }
+    EXPECT_EQ(domain_sid, nullptr);
+    if (type != 85 || *size < 12) return {false, 87};
+    // S-1-15-3-1: revision 1, one sub-authority, authority 15, sub-authority 3... as bytes.
+    const unsigned char sid_bytes[12] = {1, 2, 0, 0, 0, 0, 0, 15, 3, 0, 0, 0};
+    std::memcpy(buffer, sid_bytes, sizeof sid_bytes);
+    *size = 12;
+    return {true, 0};
+}
+
+std::uint32_t FakePlatform::get_named_security_info_w(const char16_t* path,
+                                                      std::uint32_t object_type,
+                                                      std::uint32_t security_info, Acl* dacl,
+                                                      SecurityDescriptor* descriptor) {
+    if (auto code = enter("GetNamedSecurityInfoW", text(path))) return *code;
+    EXPECT_EQ(object_type, 1u);
+    EXPECT_EQ(security_info, 4u);
+    if (!files.count(path)) return ERROR_FILE_NOT_FOUND_CODE;
+    *descriptor = static_cast<SecurityDescriptor>(allocate("sd"));
+    // The old DACL lives inside the descriptor and is never released by itself.
+    *dacl = reinterpret_cast<Acl>(*descriptor);
+    return 0;
+}
+
+std::uint32_t FakePlatform::set_entries_in_acl_w(std::uint32_t count, const ExplicitAccess* entries,
+                                                 Acl old_acl, Acl* new_acl) {
+    if (auto code = enter("SetEntriesInAclW", std::to_string(count))) return *code;
+    EXPECT_TRUE(live_memory_.count(old_acl)) << "old DACL is not inside a live descriptor";
+    void* acl = allocate("acl");
+    acl_entries_[acl].assign(entries, entries + count);
+    *new_acl = static_cast<Acl>(acl);
+    return 0;
+}
+
+std::uint32_t FakePlatform::set_named_security_info_w(const char16_t* path,
+                                                      std::uint32_t object_type,
+                                                      std::uint32_t security_info, Acl dacl) {
+    if (auto code = enter("SetNamedSecurityInfoW", text(path))) return *code;
+    EXPECT_EQ(object_type, 1u);
+    EXPECT_TRUE(live_memory_.count(dacl)) << "new ACL is not live";
+    for (const ExplicitAccess& entry : acl_entries_[dacl]) grants.push_back({path, entry, security_info});
+    return 0;
+}
+
+void FakePlatform::local_free(void* memory) {
+    const std::string name = name_of(memory);
+    enter("LocalFree", name);
+    if (memory == nullptr) return;
+    if (!live_memory_.count(memory)) {
+        ADD_FAILURE() << "LocalFree of memory that is not live: " << name
+                      << (freed_memory_.count(memory) ? " (released twice)" : "");
+        return;
+    }
+    live_memory_.erase(memory);
+    freed_memory_.insert(memory);
+    acl_entries_.erase(memory);
+}
+
+// ---- files ----------------------------------------------------------------------
+
+std::optional<std::uint32_t> FakePlatform::query_attributes_no_follow(const char16_t* path) {
+    if (enter("QueryAttributes", text(path))) return std::nullopt;
+    auto it = files.find(path);
+    if (it == files.end()) return std::nullopt;
+    return it->second.attributes;
+}
+
+std::unique_ptr<DirectoryListing> FakePlatform::open_directory_listing(const char16_t* directory) {
+    if (enter("FindFirstFileExW", text(directory))) return nullptr;
+    auto it = files.find(directory);
+    if (it == files.end() || !it->second.listable) return nullptr;
+    listed.push_back(directory);
+    std::vector<DirEntry> entries;
+    const OsString dir = directory;
+    for (const OsString& name : it->second.children) {
+        // Entries that vanished since they were added are not listed.
+        auto child = files.find(dir + u"\\" + name);
+        if (child != files.end()) entries.push_back({name, child->second.attributes});
+    }
+    return std::make_unique<FakeListing>(*this, dir, std::move(entries));
+}
+
+// ---- processes, threads, jobs ---------------------------------------------------
+
+BoolResult FakePlatform::initialize_proc_thread_attribute_list(void* list, std::uint32_t count,
+                                                               std::uint32_t flags,
+                                                               std::size_t* size) {
+    auto code = enter("InitializeProcThreadAttributeList", list ? "list" : "sizing");
+    EXPECT_EQ(count, 1u);
+    EXPECT_EQ(flags, 0u);
+    if (list == nullptr) {
+        if (code) return {false, *code};
+        *size = attribute_list_size;
+        return {false, ERROR_INSUFFICIENT_BUFFER_CODE};
+    }
+    if (code) return {false, *code};
+    EXPECT_GE(*size, attribute_list_size);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(list) % 8, 0u);
+    initialized_lists_.insert(list);
+    return {true, 0};
+}
+
+BoolResult FakePlatform::update_proc_thread_attribute(void* list, std::uint32_t flags,
+                                                      std::uintptr_t attribute, void* value,
+                                                      std::size_t size) {
+    if (auto code = enter("UpdateProcThreadAttribute", hex(attribute))) return {false, *code};
+    EXPECT_TRUE(initialized_lists_.count(list));
+    EXPECT_EQ(flags, 0u);
+    EXPECT_EQ(attribute, 0x00020009u);
+    EXPECT_EQ(size, 24u);
+    attribute_value_ = static_cast<const SecurityCapabilities*>(value);
+    return {true, 0};
+}
+
+void FakePlatform::delete_proc_thread_attribute_list(void* list) {
+    enter("DeleteProcThreadAttributeList", "");
+    if (!initialized_lists_.erase(list)) ADD_FAILURE() << "deleting an attribute list that is not initialised";
+}
+
+HandleResult FakePlatform::create_job_object_w() {
+    if (auto code = enter("CreateJobObjectW", "")) return {NO_HANDLE, *code};
+    last_job = open_handle("job");
+    return {last_job, 0};
+}
+
+BoolResult FakePlatform::set_information_job_object(Handle job, std::uint32_t info_class,
+                                                    const JobExtendedLimitInformation* info,
+                                                    std::uint32_t size) {
+    if (auto code = enter("SetInformationJobObject", name_of(job))) return {false, *code};
+    EXPECT_EQ(info_class, 9u);
+    EXPECT_EQ(size, 144u);
+    job_limits = *info;
+    return {true, 0};
+}
+
+BoolResult FakePlatform::create_process_w(char16_t* command_line_units, bool inherit_handles,
+                                          std::uint32_t creation_flags,
+                                          const char16_t* environment_block,
+                                          const char16_t* current_directory,
+                                          StartupInfoEx* startup_info,
+                                          ProcessInformation* process_information) {
+    if (auto code = enter("CreateProcessW", text(command_line_units))) return {false, *code};
+    RecordedCreateProcess record{};
+    record.command_line = command_line_units;
+    record.inherit_handles = inherit_handles;
+    record.creation_flags = creation_flags;
+    if (environment_block != nullptr) {
+        std::size_t end = 0;
+        while (!(environment_block[end] == 0 && environment_block[end + 1] == 0)) ++end;
+        record.environment.assign(environment_block, end + 2);
+    }
+    if (current_directory != nullptr) record.current_directory = OsString(current_directory);
+    record.startup_info = *startup_info;
+    if (attribute_value_ != nullptr && initialized_lists_.count(startup_info->attribute_list)) {
+        // Read through the list's pointer now: the record must still be alive.
+        record.security_capabilities = *attribute_value_;
+        for (std::uint32_t i = 0; i < attribute_value_->capability_count; ++i) {
+            record.capability_entries.push_back(attribute_value_->capabilities[i]);
+        }
+    }
+    created_process = std::move(record);
+    process_information->process = open_handle("process");
+    process_information->thread = open_handle("thread");
+    process_information->process_id = 4242;
+    process_information->thread_id = 4243;
+    return {true, 0};
+}
+
+BoolResult FakePlatform::assign_process_to_job_object(Handle job, Handle process) {
+    if (auto code = enter("AssignProcessToJobObject", name_of(job) + " " + name_of(process))) {
+        return {false, *code};
+    }
+    return {true, 0};
+}
+
+std::uint32_t FakePlatform::resume_thread(Handle thread, std::uint32_t* error) {
+    if (auto code = enter("ResumeThread", name_of(thread))) {
+        *error = *code;
+        return 0xFFFFFFFF;
+    }
+    return 1;
+}
+
+std::uint32_t FakePlatform::wait_for_single_object(Handle handle, std::uint32_t milliseconds) {
+    if (auto code = enter("WaitForSingleObject", name_of(handle) + " " + hex(milliseconds))) {
+        return *code;
+    }
+    return wait_result;
+}
+
+BoolResult FakePlatform::get_exit_code_process(Handle process, std::uint32_t* exit_code) {
+    if (auto code = enter("GetExitCodeProcess", name_of(process))) return {false, *code};
+    *exit_code = child_exit_code;
+    return {true, 0};
+}
+
+// ---- handles and NUL ------------------------------------------------------------
+
+BoolResult FakePlatform::set_handle_information(Handle handle, std::uint32_t mask,
+                                                std::uint32_t flags) {
+    if (auto code = enter("SetHandleInformation", name_of(handle))) return {false, *code};
+    EXPECT_EQ(mask, 1u);
+    handle_information.emplace_back(handle, flags);
+    return {true, 0};
+}
+
+HandleResult FakePlatform::create_file_w(const char16_t* name, std::uint32_t access,
+                                         std::uint32_t share_mode,
+                                         const SecurityAttributes* security_attributes,
+                                         std::uint32_t creation_disposition,
+                                         std::uint32_t flags_and_attributes) {
+    if (auto code = enter("CreateFileW", text(name))) return {INVALID_HANDLE, *code};
+    created_files.push_back({name, access, share_mode,
+                             security_attributes ? *security_attributes : SecurityAttributes{},
+                             creation_disposition, flags_and_attributes});
+    return {open_handle("nul:" + std::to_string(created_files.size())), 0};
+}
+
+bool FakePlatform::close_handle(Handle handle) {
+    const std::string name = name_of(handle);
+    enter("CloseHandle", name);
+    if (!is_closable_handle(handle)) {
+        ADD_FAILURE() << "CloseHandle of " << hex(handle);
+        return false;
+    }
+    auto it = open_handles_.find(handle);
+    if (it == open_handles_.end()) {
+        ADD_FAILURE() << "CloseHandle of a handle that is not open: " << name
+                      << (closed_handles_.count(handle) ? " (closed twice)" : "");
+        return false;
+    }
+    if (it->second == "helper-std") ADD_FAILURE() << "closed the helper's own standard handle " << name;
+    open_handles_.erase(it);
+    closed_handles_.insert(handle);
+    return true;
+}
+
+// ---- environment ----------------------------------------------------------------
+
+const char16_t* FakePlatform::get_environment_strings_w(std::uint32_t* error) {
+    auto code = enter("GetEnvironmentStringsW", "");
+    if (code || !environment) {
+        *error = code ? *code : environment_error;
+        return nullptr;
+    }
+    environment_copy_ = *environment;
+    environment_live_ = true;
+    return environment_copy_.c_str();
+}
+
+void FakePlatform::free_environment_strings_w(const char16_t* block) {
+    enter("FreeEnvironmentStringsW", "");
+    if (!environment_live_ || block != environment_copy_.c_str()) {
+        ADD_FAILURE() << "FreeEnvironmentStringsW of a block that is not live";
+    }
+    environment_live_ = false;
+}
+
+std::string FakePlatform::format_message(std::uint32_t code) {
+    enter("FormatMessageW", std::to_string(code));
+    if (code == 8) return "Not enough memory resources are available to process this command.";
+    return "System error " + std::to_string(code) + ".";
+}
+
+}  // namespace zub::test

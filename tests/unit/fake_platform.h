@@ -1,0 +1,188 @@
+#pragma once
+// A small in-memory Windows for the logic's tests: a file tree with DACL entry
+// lists, a profile registry, a handle table and a security-memory table that
+// fail the test on a double release, a close of 0 or -1 or a leak, a call log
+// for order assertions, and scripted failures ("the 2nd SetNamedSecurityInfoW
+// returns 5").
+#include <array>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace zub::test {
+
+// Thrown by exit_process, so a test can catch the helper's end.
+struct FakeExit {
+    std::uint32_t status;
+};
+
+struct FakeNode {
+    std::uint32_t attributes = 0;
+    std::vector<OsString> children;  // entry names in listing order
+    bool listable = true;
+};
+
+struct RecordedGrant {
+    OsString path;
+    ExplicitAccess entry;
+    std::uint32_t security_info;
+};
+
+struct RecordedCreateFile {
+    OsString name;
+    std::uint32_t access;
+    std::uint32_t share_mode;
+    SecurityAttributes security_attributes;
+    std::uint32_t disposition;
+    std::uint32_t flags;
+};
+
+struct RecordedCreateProcess {
+    OsString command_line;
+    bool inherit_handles;
+    std::uint32_t creation_flags;
+    std::u16string environment;  // the whole block, final NUL units included
+    std::optional<OsString> current_directory;
+    StartupInfoEx startup_info;
+    std::optional<SecurityCapabilities> security_capabilities;
+    std::vector<SidAndAttributes> capability_entries;
+};
+
+class FakePlatform : public Platform {
+public:
+    FakePlatform();
+    ~FakePlatform() override;  // fails the test on anything left unreleased
+
+    // ---- set-up -------------------------------------------------------------
+    OsString command_line;
+    OsString module_path = u"C:\\zub\\zub-sandbox-helper.exe";
+    std::array<Handle, 3> std_handles{0x10, 0x14, 0x18};  // stdin, stdout, stderr
+    bool stderr_is_console = false;
+    std::uint32_t console_output_cp = 65001;
+    std::optional<std::u16string> environment;  // NAME=VALUE NUL ... NUL; none: call fails
+    std::uint32_t environment_error = 8;
+    std::uint32_t child_exit_code = 0;
+    std::uint32_t wait_result = 0;
+    std::size_t attribute_list_size = 48;
+
+    void add_dir(const OsString& path);
+    void add_file(const OsString& path);
+    // A reparse point (junction or symbolic link); `directory` adds the directory bit.
+    void add_reparse_point(const OsString& path, bool directory = true);
+    void make_unlistable(const OsString& path);
+
+    // Makes the nth call (1-based) of `operation` fail with `code`.
+    void fail(const std::string& operation, int nth, std::uint32_t code);
+
+    // ---- observations -------------------------------------------------------
+    std::vector<std::string> log;  // "Operation detail", in call order
+    std::vector<std::string> operations() const;  // the operation names of `log`
+    int calls(const std::string& operation) const;
+    std::vector<RecordedGrant> grants;             // successful DACL writes, in order
+    std::vector<OsString> listed;                  // directories whose listing was opened
+    std::vector<OsString> profile_names;           // names passed to the profile calls
+    std::vector<RecordedCreateFile> created_files;
+    std::vector<std::pair<Handle, std::uint32_t>> handle_information;  // handle, flags
+    std::optional<RecordedCreateProcess> created_process;
+    std::optional<JobExtendedLimitInformation> job_limits;
+    std::string stderr_bytes;
+    std::u16string console_text;
+    std::map<std::string, Sid> profiles;  // the profile registry: name to its SID
+    Handle last_job = NO_HANDLE;
+
+    // Fails the current test when any handle or security memory is still held.
+    void expect_all_released();
+
+    // ---- Platform -------------------------------------------------------------
+    OsString get_command_line() override;
+    OsString get_module_file_name() override;
+    Handle get_std_handle(std::uint32_t which) override;
+    bool get_console_mode(Handle handle) override;
+    std::uint32_t get_console_output_cp() override;
+    BoolResult write_console_w(Handle handle, std::u16string_view text) override;
+    BoolResult write_file(Handle handle, std::string_view bytes) override;
+    [[noreturn]] void exit_process(std::uint32_t status) override;
+    std::uint32_t create_app_container_profile(const char16_t* name, const char16_t* display_name,
+                                               const char16_t* description, Sid* sid) override;
+    std::uint32_t derive_app_container_sid_from_app_container_name(const char16_t* name,
+                                                                   Sid* sid) override;
+    BoolResult create_well_known_sid(std::uint32_t type, Sid domain_sid, void* buffer,
+                                     std::uint32_t* size) override;
+    std::uint32_t get_named_security_info_w(const char16_t* path, std::uint32_t object_type,
+                                            std::uint32_t security_info, Acl* dacl,
+                                            SecurityDescriptor* descriptor) override;
+    std::uint32_t set_entries_in_acl_w(std::uint32_t count, const ExplicitAccess* entries,
+                                       Acl old_acl, Acl* new_acl) override;
+    std::uint32_t set_named_security_info_w(const char16_t* path, std::uint32_t object_type,
+                                            std::uint32_t security_info, Acl dacl) override;
+    void local_free(void* memory) override;
+    std::optional<std::uint32_t> query_attributes_no_follow(const char16_t* path) override;
+    std::unique_ptr<DirectoryListing> open_directory_listing(const char16_t* directory) override;
+    BoolResult initialize_proc_thread_attribute_list(void* list, std::uint32_t count,
+                                                     std::uint32_t flags,
+                                                     std::size_t* size) override;
+    BoolResult update_proc_thread_attribute(void* list, std::uint32_t flags,
+                                            std::uintptr_t attribute, void* value,
+                                            std::size_t size) override;
+    void delete_proc_thread_attribute_list(void* list) override;
+    HandleResult create_job_object_w() override;
+    BoolResult set_information_job_object(Handle job, std::uint32_t info_class,
+                                          const JobExtendedLimitInformation* info,
+                                          std::uint32_t size) override;
+    BoolResult create_process_w(char16_t* command_line, bool inherit_handles,
+                                std::uint32_t creation_flags, const char16_t* environment,
+                                const char16_t* current_directory, StartupInfoEx* startup_info,
+                                ProcessInformation* process_information) override;
+    BoolResult assign_process_to_job_object(Handle job, Handle process) override;
+    std::uint32_t resume_thread(Handle thread, std::uint32_t* error) override;
+    std::uint32_t wait_for_single_object(Handle handle, std::uint32_t milliseconds) override;
+    BoolResult get_exit_code_process(Handle process, std::uint32_t* exit_code) override;
+    BoolResult set_handle_information(Handle handle, std::uint32_t mask,
+                                      std::uint32_t flags) override;
+    HandleResult create_file_w(const char16_t* name, std::uint32_t access,
+                               std::uint32_t share_mode,
+                               const SecurityAttributes* security_attributes,
+                               std::uint32_t creation_disposition,
+                               std::uint32_t flags_and_attributes) override;
+    bool close_handle(Handle handle) override;
+    const char16_t* get_environment_strings_w(std::uint32_t* error) override;
+    void free_environment_strings_w(const char16_t* block) override;
+    std::string format_message(std::uint32_t code) override;
+
+    // The fake's own name for a handle or security object ("job", "sid:1", ...).
+    std::string name_of(Handle handle) const;
+    std::string name_of(const void* memory) const;
+
+    std::map<OsString, FakeNode> files;
+
+private:
+    // Counts the call, logs it and returns the scripted failure code, if any.
+    std::optional<std::uint32_t> enter(const std::string& operation, const std::string& detail);
+    Handle open_handle(const std::string& what);
+    void* allocate(const std::string& kind);
+    void add_node(const OsString& path, std::uint32_t attributes);
+
+    std::map<std::string, int> counts_;
+    std::map<std::string, std::map<int, std::uint32_t>> failures_;
+    Handle next_handle_ = 0x100;
+    std::map<Handle, std::string> open_handles_;
+    std::set<Handle> closed_handles_;
+    std::map<const void*, std::string> live_memory_;
+    std::set<const void*> freed_memory_;
+    std::vector<std::unique_ptr<char>> memory_tokens_;
+    int next_memory_ = 1;
+    std::map<const void*, std::vector<ExplicitAccess>> acl_entries_;
+    std::set<const void*> initialized_lists_;
+    const SecurityCapabilities* attribute_value_ = nullptr;
+    std::u16string environment_copy_;
+    bool environment_live_ = false;
+};
+
+// UTF-8 test text to an OS string.
+OsString os(std::string_view utf8);
+
+}  // namespace zub::test
