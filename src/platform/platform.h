@@ -109,6 +109,7 @@ public:
     virtual std::uint32_t resume_thread(Handle thread, std::uint32_t* error) = 0;
     virtual std::uint32_t wait_for_single_object(Handle handle, std::uint32_t milliseconds) = 0;
     virtual BoolResult get_exit_code_process(Handle process, std::uint32_t* exit_code) = 0;
+    virtual void terminate_process(Handle process, std::uint32_t exit_code) = 0;
 
     // Handles and the null device.
     virtual BoolResult set_handle_information(Handle handle, std::uint32_t mask,

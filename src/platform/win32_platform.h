@@ -49,6 +49,7 @@ public:
     std::uint32_t resume_thread(Handle thread, std::uint32_t* error) override;
     std::uint32_t wait_for_single_object(Handle handle, std::uint32_t milliseconds) override;
     BoolResult get_exit_code_process(Handle process, std::uint32_t* exit_code) override;
+    void terminate_process(Handle process, std::uint32_t exit_code) override;
     BoolResult set_handle_information(Handle handle, std::uint32_t mask,
                                       std::uint32_t flags) override;
     HandleResult create_file_w(const char16_t* name, std::uint32_t access,

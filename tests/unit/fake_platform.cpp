@@ -105,6 +105,7 @@ std::optional<std::uint32_t> FakePlatform::enter(const std::string& operation,
     if (it == failures_.end()) return std::nullopt;
     auto hit = it->second.find(nth);
     if (hit == it->second.end()) return std::nullopt;
+    failed_at = log.size() - 1;
     return hit->second;
 }
 
@@ -409,6 +410,10 @@ BoolResult FakePlatform::get_exit_code_process(Handle process, std::uint32_t* ex
     if (auto code = enter("GetExitCodeProcess", name_of(process))) return {false, *code};
     *exit_code = child_exit_code;
     return {true, 0};
+}
+
+void FakePlatform::terminate_process(Handle process, std::uint32_t exit_code) {
+    enter("TerminateProcess", name_of(process) + " " + std::to_string(exit_code));
 }
 
 // ---- handles and NUL ------------------------------------------------------------

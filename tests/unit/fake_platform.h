@@ -80,6 +80,7 @@ public:
 
     // ---- observations -------------------------------------------------------
     std::vector<std::string> log;  // "Operation detail", in call order
+    std::optional<std::size_t> failed_at;  // index in `log` of the scripted failure that struck
     std::vector<std::string> operations() const;  // the operation names of `log`
     int calls(const std::string& operation) const;
     std::vector<RecordedGrant> grants;             // successful DACL writes, in order
@@ -141,6 +142,7 @@ public:
     std::uint32_t resume_thread(Handle thread, std::uint32_t* error) override;
     std::uint32_t wait_for_single_object(Handle handle, std::uint32_t milliseconds) override;
     BoolResult get_exit_code_process(Handle process, std::uint32_t* exit_code) override;
+    void terminate_process(Handle process, std::uint32_t exit_code) override;
     BoolResult set_handle_information(Handle handle, std::uint32_t mask,
                                       std::uint32_t flags) override;
     HandleResult create_file_w(const char16_t* name, std::uint32_t access,

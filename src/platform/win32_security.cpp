@@ -1,0 +1,100 @@
+// AppContainer profile service, well-known SIDs, file DACLs, LocalFree.
+#include <windows.h>
+
+#include <aclapi.h>
+#include <userenv.h>
+
+#include <cstddef>
+
+#include "platform/win32_cast.h"
+#include "platform/win32_platform.h"
+
+namespace zub {
+namespace {
+
+// The portable records are handed to the system as they are.
+static_assert(sizeof(SidAndAttributes) == sizeof(SID_AND_ATTRIBUTES));
+static_assert(offsetof(SidAndAttributes, sid) == offsetof(SID_AND_ATTRIBUTES, Sid));
+static_assert(offsetof(SidAndAttributes, attributes) == offsetof(SID_AND_ATTRIBUTES, Attributes));
+
+static_assert(sizeof(SecurityCapabilities) == sizeof(SECURITY_CAPABILITIES));
+static_assert(sizeof(SECURITY_CAPABILITIES) == 24);
+static_assert(offsetof(SecurityCapabilities, app_container_sid) ==
+              offsetof(SECURITY_CAPABILITIES, AppContainerSid));
+static_assert(offsetof(SecurityCapabilities, capabilities) ==
+              offsetof(SECURITY_CAPABILITIES, Capabilities));
+static_assert(offsetof(SecurityCapabilities, capability_count) ==
+              offsetof(SECURITY_CAPABILITIES, CapabilityCount));
+static_assert(offsetof(SecurityCapabilities, reserved) == offsetof(SECURITY_CAPABILITIES, Reserved));
+
+static_assert(sizeof(Trustee) == sizeof(TRUSTEE_W));
+static_assert(offsetof(Trustee, multiple_trustee) == offsetof(TRUSTEE_W, pMultipleTrustee));
+static_assert(offsetof(Trustee, multiple_trustee_operation) ==
+              offsetof(TRUSTEE_W, MultipleTrusteeOperation));
+static_assert(offsetof(Trustee, trustee_form) == offsetof(TRUSTEE_W, TrusteeForm));
+static_assert(offsetof(Trustee, trustee_type) == offsetof(TRUSTEE_W, TrusteeType));
+static_assert(offsetof(Trustee, name) == offsetof(TRUSTEE_W, ptstrName));
+
+static_assert(sizeof(ExplicitAccess) == sizeof(EXPLICIT_ACCESS_W));
+static_assert(sizeof(EXPLICIT_ACCESS_W) == 48);
+static_assert(offsetof(ExplicitAccess, access_permissions) ==
+              offsetof(EXPLICIT_ACCESS_W, grfAccessPermissions));
+static_assert(offsetof(ExplicitAccess, access_mode) == offsetof(EXPLICIT_ACCESS_W, grfAccessMode));
+static_assert(offsetof(ExplicitAccess, inheritance) == offsetof(EXPLICIT_ACCESS_W, grfInheritance));
+static_assert(offsetof(ExplicitAccess, trustee) == offsetof(EXPLICIT_ACCESS_W, Trustee));
+
+}  // namespace
+
+std::uint32_t Win32Platform::create_app_container_profile(const char16_t* name,
+                                                          const char16_t* display_name,
+                                                          const char16_t* description, Sid* sid) {
+    return static_cast<std::uint32_t>(CreateAppContainerProfile(
+        win32::wide(name), win32::wide(display_name), win32::wide(description), nullptr, 0, sid));
+}
+
+std::uint32_t Win32Platform::derive_app_container_sid_from_app_container_name(const char16_t* name,
+                                                                              Sid* sid) {
+    return static_cast<std::uint32_t>(
+        DeriveAppContainerSidFromAppContainerName(win32::wide(name), sid));
+}
+
+BoolResult Win32Platform::create_well_known_sid(std::uint32_t type, Sid domain_sid, void* buffer,
+                                                std::uint32_t* size) {
+    DWORD length = *size;
+    const BoolResult result = win32::bool_result(
+        CreateWellKnownSid(static_cast<WELL_KNOWN_SID_TYPE>(type), domain_sid, buffer, &length));
+    *size = length;
+    return result;
+}
+
+std::uint32_t Win32Platform::get_named_security_info_w(const char16_t* path,
+                                                       std::uint32_t object_type,
+                                                       std::uint32_t security_info, Acl* dacl,
+                                                       SecurityDescriptor* descriptor) {
+    return GetNamedSecurityInfoW(win32::wide(path), static_cast<SE_OBJECT_TYPE>(object_type),
+                                 security_info, nullptr, nullptr, reinterpret_cast<PACL*>(dacl),
+                                 nullptr, reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor));
+}
+
+std::uint32_t Win32Platform::set_entries_in_acl_w(std::uint32_t count,
+                                                  const ExplicitAccess* entries, Acl old_acl,
+                                                  Acl* new_acl) {
+    // The system only reads the entries; its declaration lacks the const.
+    auto* explicit_entries =
+        reinterpret_cast<PEXPLICIT_ACCESS_W>(const_cast<ExplicitAccess*>(entries));
+    return SetEntriesInAclW(count, explicit_entries, reinterpret_cast<PACL>(old_acl),
+                            reinterpret_cast<PACL*>(new_acl));
+}
+
+std::uint32_t Win32Platform::set_named_security_info_w(const char16_t* path,
+                                                       std::uint32_t object_type,
+                                                       std::uint32_t security_info, Acl dacl) {
+    // The path is only read; the declaration lacks the const.
+    return SetNamedSecurityInfoW(const_cast<wchar_t*>(win32::wide(path)),
+                                 static_cast<SE_OBJECT_TYPE>(object_type), security_info, nullptr,
+                                 nullptr, reinterpret_cast<PACL>(dacl), nullptr);
+}
+
+void Win32Platform::local_free(void* memory) { LocalFree(memory); }
+
+}  // namespace zub

@@ -1,0 +1,207 @@
+#include "e2e_launch.h"
+
+#include <atomic>
+
+#include "child/command_line.h"
+#include "protocol/os_string.h"
+
+namespace e2e {
+namespace {
+
+std::wstring own_directory() {
+    wchar_t path[MAX_PATH * 4];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
+    std::wstring text(path, length);
+    return text.substr(0, text.find_last_of(L'\\'));
+}
+
+std::wstring beside_tests(const wchar_t* relative) {
+    const std::wstring joined = own_directory() + L"\\" + relative;
+    wchar_t full[MAX_PATH * 4];
+    const DWORD length = GetFullPathNameW(joined.c_str(), MAX_PATH * 4, full, nullptr);
+    return length ? std::wstring(full, length) : joined;
+}
+
+void drain(HANDLE pipe, std::string* sink) {
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got > 0) sink->append(buffer, got);
+}
+
+// A pipe whose `child_end` is inheritable and whose other end is not.
+bool make_pipe(HANDLE* read_end, HANDLE* write_end, bool child_reads) {
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    if (!CreatePipe(read_end, write_end, &inheritable, 0)) return false;
+    SetHandleInformation(child_reads ? *write_end : *read_end, HANDLE_FLAG_INHERIT, 0);
+    return true;
+}
+
+void close_if(HANDLE& handle) {
+    if (handle && handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    handle = nullptr;
+}
+
+}  // namespace
+
+std::wstring helper_path() { return beside_tests(ZUB_E2E_HELPER_REL); }
+std::wstring winetest_path() { return beside_tests(ZUB_E2E_WINETEST_REL); }
+std::wstring probe_path() { return beside_tests(ZUB_E2E_PROBE_REL); }
+
+std::wstring to_wide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
+std::u16string to_u16(const std::wstring& text) { return std::u16string(text.begin(), text.end()); }
+
+std::u16string quote_item(const std::u16string& item) {
+    if (zub::is_valid_unicode(item)) return zub::quote_arg(item);
+    return item;
+}
+
+std::wstring join_command_line(const std::vector<std::u16string>& items) {
+    std::u16string line;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i) line += u' ';
+        line += quote_item(items[i]);
+    }
+    return to_wide(line);
+}
+
+std::vector<std::u16string> helper_items(const std::wstring& helper, const RunFlags& flags) {
+    std::vector<std::u16string> items = {to_u16(helper),
+                                         u"--protocol-version", u"1",
+                                         u"--appcontainer-name", flags.container,
+                                         u"--stdio-stdin", flags.stdin_mode,
+                                         u"--stdio-stdout", flags.stdout_mode,
+                                         u"--stdio-stderr", flags.stderr_mode};
+    items.insert(items.end(), flags.extra.begin(), flags.extra.end());
+    items.push_back(u"--");
+    return items;
+}
+
+Launched::Launched(const LaunchOptions& options) {
+    HANDLE in_read = nullptr, in_write = nullptr, out_write = nullptr, err_write = nullptr;
+    if (!make_pipe(&in_read, &in_write, true) || !make_pipe(&out_read_, &out_write, false) ||
+        !make_pipe(&err_read_, &err_write, false)) {
+        create_error_ = GetLastError();
+        close_if(in_read), close_if(in_write), close_if(out_write), close_if(err_write);
+        return;
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = in_read;
+    startup.hStdOutput = out_write;
+    startup.hStdError = err_write;
+    PROCESS_INFORMATION info{};
+    std::wstring command_line = options.command_line;
+    const BOOL created = CreateProcessW(
+        options.application.empty() ? nullptr : options.application.c_str(), command_line.data(),
+        nullptr, nullptr, TRUE, options.environment ? CREATE_UNICODE_ENVIRONMENT : 0,
+        options.environment ? const_cast<wchar_t*>(options.environment->c_str()) : nullptr,
+        options.current_directory.empty() ? nullptr : options.current_directory.c_str(), &startup,
+        &info);
+    if (!created) create_error_ = GetLastError();
+    // Only the child may hold its ends, so that the readers see EOF when it ends.
+    close_if(in_read), close_if(out_write), close_if(err_write);
+    out_reader_ = std::thread(drain, out_read_, &out_);
+    err_reader_ = std::thread(drain, err_read_, &err_);
+    if (created) {
+        CloseHandle(info.hThread);
+        process_ = info.hProcess;
+        DWORD written = 0;
+        if (!options.stdin_data.empty())
+            WriteFile(in_write, options.stdin_data.data(),
+                      static_cast<DWORD>(options.stdin_data.size()), &written, nullptr);
+    }
+    close_if(in_write);
+}
+
+LaunchResult Launched::finish(DWORD timeout_ms) {
+    LaunchResult result;
+    result.started = process_ != nullptr;
+    result.create_error = create_error_;
+    if (process_) {
+        if (WaitForSingleObject(process_, timeout_ms) != WAIT_OBJECT_0) {
+            result.timed_out = true;
+            TerminateProcess(process_, 0xDEAD);
+            WaitForSingleObject(process_, 5000);
+        }
+        DWORD code = 0;
+        GetExitCodeProcess(process_, &code);
+        result.exit_code = code;
+    }
+    if (out_reader_.joinable()) out_reader_.join();
+    if (err_reader_.joinable()) err_reader_.join();
+    result.out = out_;
+    result.err = err_;
+    return result;
+}
+
+Launched::~Launched() {
+    if (process_) {
+        if (WaitForSingleObject(process_, 0) != WAIT_OBJECT_0) TerminateProcess(process_, 0xDEAD);
+        WaitForSingleObject(process_, 5000);
+    }
+    if (out_reader_.joinable()) out_reader_.join();
+    if (err_reader_.joinable()) err_reader_.join();
+    close_if(process_), close_if(out_read_), close_if(err_read_);
+}
+
+LaunchResult launch(const LaunchOptions& options) {
+    Launched launched(options);
+    return launched.finish(options.timeout_ms);
+}
+
+LaunchOptions helper_run(const RunFlags& flags, const std::wstring& program,
+                         const std::vector<std::u16string>& args) {
+    std::vector<std::u16string> items = helper_items(winetest_path(), flags);
+    items.push_back(to_u16(program));
+    items.insert(items.end(), args.begin(), args.end());
+    LaunchOptions options;
+    options.application = winetest_path();
+    options.command_line = join_command_line(items);
+    return options;
+}
+
+std::u16string unique_name(const char16_t* prefix) {
+    static std::atomic<unsigned> counter{0};
+    return std::u16string(prefix) + u"-" + to_u16(std::to_wstring(GetCurrentProcessId())) + u"-" +
+           to_u16(std::to_wstring(GetTickCount())) + u"-" + to_u16(std::to_wstring(counter++));
+}
+
+TempDir::TempDir() {
+    wchar_t base[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, base);
+    path_ = std::wstring(base, length) + to_wide(unique_name(u"zub-e2e"));
+    CreateDirectoryW(path_.c_str(), nullptr);
+}
+
+namespace {
+void remove_tree(const std::wstring& path) {
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = data.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring child = path + L"\\" + name;
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                remove_tree(child);
+            else
+                DeleteFileW(child.c_str());
+        } while (FindNextFileW(find, &data));
+        FindClose(find);
+    }
+    RemoveDirectoryW(path.c_str());
+}
+}  // namespace
+
+TempDir::~TempDir() { remove_tree(path_); }
+
+bool process_gone(DWORD pid, DWORD timeout_ms) {
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    if (!process) return GetLastError() == ERROR_INVALID_PARAMETER;  // no such process
+    const bool ended = WaitForSingleObject(process, timeout_ms) == WAIT_OBJECT_0;
+    CloseHandle(process);
+    return ended;
+}
+
+}  // namespace e2e

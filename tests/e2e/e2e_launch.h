@@ -1,0 +1,107 @@
+#pragma once
+// Starting the real executables from the test program: paths, command lines,
+// pipes for the three standard streams, and the full 32-bit exit code.
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace e2e {
+
+std::wstring helper_path();    // the production zub-sandbox-helper.exe
+std::wstring winetest_path();  // zub-sandbox-helper-winetest.exe
+std::wstring probe_path();     // zub-probe.exe
+
+std::wstring to_wide(const std::u16string& text);
+std::u16string to_u16(const std::wstring& text);
+
+// One command-line item as the parent writes it: quote_arg for valid text; an
+// item holding an unpaired surrogate is passed raw and must need no quoting.
+std::u16string quote_item(const std::u16string& item);
+// Items quoted and joined by single spaces.
+std::wstring join_command_line(const std::vector<std::u16string>& items);
+
+// The helper's protocol flags for a run, up to and including "--". The child's
+// streams default to "null": the test's pipes then carry only the helper's output.
+struct RunFlags {
+    std::u16string container = u"zub-e2e";
+    std::u16string stdin_mode = u"null";
+    std::u16string stdout_mode = u"null";
+    std::u16string stderr_mode = u"null";
+    std::vector<std::u16string> extra;  // further flags and values, before "--"
+};
+std::vector<std::u16string> helper_items(const std::wstring& helper, const RunFlags& flags);
+
+struct LaunchOptions {
+    std::wstring application;        // empty: taken from the command line
+    std::wstring command_line;
+    std::string stdin_data;          // written to the stdin pipe, which is then closed
+    std::optional<std::wstring> environment;  // a block: entries NUL-separated, ending in two NULs
+    std::wstring current_directory;  // empty: the test's own
+    DWORD timeout_ms = 20000;
+};
+
+struct LaunchResult {
+    bool started = false;
+    DWORD create_error = 0;
+    bool timed_out = false;
+    std::uint32_t exit_code = 0;
+    std::string out;
+    std::string err;
+};
+
+// A started process with its stdout and stderr drained by two threads.
+class Launched {
+public:
+    explicit Launched(const LaunchOptions& options);
+    ~Launched();
+    Launched(const Launched&) = delete;
+    Launched& operator=(const Launched&) = delete;
+
+    bool started() const { return process_ != nullptr; }
+    DWORD create_error() const { return create_error_; }
+    HANDLE process() const { return process_; }
+    // Waits (terminating the process on timeout), joins the readers, reads the exit code.
+    LaunchResult finish(DWORD timeout_ms);
+
+private:
+    HANDLE process_ = nullptr;
+    DWORD create_error_ = 0;
+    HANDLE out_read_ = nullptr;
+    HANDLE err_read_ = nullptr;
+    std::string out_;
+    std::string err_;
+    std::thread out_reader_;
+    std::thread err_reader_;
+};
+
+LaunchResult launch(const LaunchOptions& options);
+
+// The winetest helper asked to run `program` with `args`.
+LaunchOptions helper_run(const RunFlags& flags, const std::wstring& program,
+                         const std::vector<std::u16string>& args);
+
+// A fresh directory under the temporary directory, removed with its contents.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::wstring& path() const { return path_; }
+    std::wstring file(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+private:
+    std::wstring path_;
+};
+
+// A name no other test run uses, for container names and files.
+std::u16string unique_name(const char16_t* prefix);
+
+// True when the process is gone, or ends within `timeout_ms`.
+bool process_gone(DWORD pid, DWORD timeout_ms);
+
+}  // namespace e2e

@@ -1,0 +1,197 @@
+// zub-probe.exe: the child the end-to-end tests start, directly or through the
+// helper. It reports what it received, exactly:
+//
+//   zub-probe REPORT report             command line, C-runtime argv, environment,
+//                                       current directory, stdin (read to EOF), and
+//                                       the results of marker writes to stdout/stderr
+//   zub-probe REPORT exit CODE          exits with the 32-bit CODE (decimal or 0x hex)
+//   zub-probe REPORT crash              dies of an access violation
+//   zub-probe REPORT grandchild         starts "zub-probe - sleep", reports its pid, exits 0
+//   zub-probe REPORT hang               reports its own pid, then sleeps
+//   zub-probe REPORT sleep              sleeps (the grandchild)
+//
+// REPORT is a file path ("-" for none). Every string is written as hex UTF-16
+// units and stdin as hex bytes, so nothing is lost on the way to the test.
+// The report appears atomically (written aside, then renamed), so a test that
+// polls for it never reads half of it.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+constexpr DWORD SLEEP_LIMIT_MS = 30000;  // a probe that escaped its job still goes away
+
+std::string hex_units(const wchar_t* text, std::size_t length) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (std::size_t i = 0; i < length; ++i) {
+        const unsigned unit = static_cast<unsigned>(text[i]) & 0xFFFFu;
+        for (int shift = 12; shift >= 0; shift -= 4) out += digits[(unit >> shift) & 0xF];
+    }
+    return out;
+}
+
+std::string hex_units(const std::wstring& text) { return hex_units(text.data(), text.size()); }
+
+std::string hex_bytes(const std::string& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (const char c : bytes) {
+        const unsigned b = static_cast<unsigned char>(c);
+        out += digits[b >> 4];
+        out += digits[b & 0xF];
+    }
+    return out;
+}
+
+class Report {
+public:
+    void line(const std::string& key, const std::string& value) { text_ += key + " " + value + "\n"; }
+
+    // Writes to PATH.part and renames it to PATH.
+    bool publish(const wchar_t* path) const {
+        if (std::wstring(path) == L"-") return true;
+        const std::wstring part = std::wstring(path) + L".part";
+        HANDLE file = CreateFileW(part.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return false;
+        DWORD written = 0;
+        const BOOL ok = WriteFile(file, text_.data(), static_cast<DWORD>(text_.size()), &written,
+                                  nullptr);
+        CloseHandle(file);
+        return ok && written == text_.size() &&
+               MoveFileExW(part.c_str(), path, MOVEFILE_REPLACE_EXISTING);
+    }
+
+private:
+    std::string text_;
+};
+
+void report_stdin(Report& report) {
+    HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    if (in == nullptr || in == INVALID_HANDLE_VALUE) {
+        report.line("stdin", "none");
+        return;
+    }
+    std::string data;
+    char buffer[4096];
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(in, buffer, sizeof buffer, &got, nullptr)) {
+            const DWORD error = GetLastError();
+            if (error != ERROR_BROKEN_PIPE) {
+                report.line("stdin", "error " + std::to_string(error));
+                return;
+            }
+            break;
+        }
+        if (got == 0) break;
+        data.append(buffer, got);
+    }
+    report.line("stdin", "eof " + hex_bytes(data));
+}
+
+void report_write(Report& report, const char* key, DWORD which, const std::string& marker) {
+    HANDLE out = GetStdHandle(which);
+    if (out == nullptr || out == INVALID_HANDLE_VALUE) {
+        report.line(key, "none");
+        return;
+    }
+    DWORD written = 0;
+    if (!WriteFile(out, marker.data(), static_cast<DWORD>(marker.size()), &written, nullptr)) {
+        report.line(key, "error " + std::to_string(GetLastError()));
+        return;
+    }
+    report.line(key, "ok");
+}
+
+int do_report(int argc, wchar_t** argv, const wchar_t* path) {
+    Report report;
+    report.line("cmdline", hex_units(GetCommandLineW()));
+    report.line("argc", std::to_string(argc));
+    for (int i = 0; i < argc; ++i) report.line("argv", hex_units(argv[i]));
+
+    wchar_t* block = GetEnvironmentStringsW();
+    for (const wchar_t* entry = block; entry && *entry; entry += wcslen(entry) + 1)
+        report.line("env", hex_units(entry));
+    if (block) FreeEnvironmentStringsW(block);
+
+    wchar_t cwd[MAX_PATH * 4];
+    const DWORD cwd_length = GetCurrentDirectoryW(MAX_PATH * 4, cwd);
+    report.line("cwd", hex_units(cwd, cwd_length));
+
+    report_stdin(report);
+    report_write(report, "stdout", STD_OUTPUT_HANDLE, "probe-stdout\n");
+    report_write(report, "stderr", STD_ERROR_HANDLE, "probe-stderr\n");
+    return report.publish(path) ? 0 : 3;
+}
+
+int do_grandchild(const wchar_t* path) {
+    wchar_t self[MAX_PATH * 4];
+    const DWORD self_length = GetModuleFileNameW(nullptr, self, MAX_PATH * 4);
+    if (self_length == 0 || self_length >= MAX_PATH * 4) return 4;
+    std::wstring command_line = L"\"" + std::wstring(self) + L"\" - sleep";
+
+    // No inherited handles and no standard handles: the grandchild must not keep
+    // the test's pipes open, so its survival is seen only through its pid.
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(self, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &info))
+        return 5;
+    Report report;
+    report.line("pid", std::to_string(info.dwProcessId));
+    report.line("alive", WaitForSingleObject(info.hProcess, 0) == WAIT_TIMEOUT ? "1" : "0");
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return report.publish(path) ? 0 : 3;
+}
+
+int do_hang(const wchar_t* path) {
+    Report report;
+    report.line("pid", std::to_string(GetCurrentProcessId()));
+    if (!report.publish(path)) return 3;
+    Sleep(SLEEP_LIMIT_MS);
+    return 0;
+}
+
+// The process ends with the code of the fault it took, as an unhandled
+// exception would end it; Wine's unhandled-exception path takes seconds.
+LONG WINAPI end_with_exception_code(EXCEPTION_POINTERS* pointers) {
+    TerminateProcess(GetCurrentProcess(), pointers->ExceptionRecord->ExceptionCode);
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+[[noreturn]] void crash() {
+    AddVectoredExceptionHandler(1, end_with_exception_code);
+    volatile int* volatile nowhere = nullptr;
+    *nowhere = 1;
+    ExitProcess(6);  // not reached
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 3) {
+        std::fputs("usage: zub-probe REPORT report|exit CODE|crash|grandchild|hang|sleep\n", stderr);
+        return 2;
+    }
+    const wchar_t* path = argv[1];
+    const std::wstring action = argv[2];
+    if (action == L"report") return do_report(argc, argv, path);
+    if (action == L"exit" && argc >= 4) ExitProcess(std::wcstoul(argv[3], nullptr, 0));
+    if (action == L"crash") crash();
+    if (action == L"grandchild") return do_grandchild(path);
+    if (action == L"hang") return do_hang(path);
+    if (action == L"sleep") {
+        Sleep(SLEEP_LIMIT_MS);
+        return 0;
+    }
+    std::fputs("zub-probe: unknown action\n", stderr);
+    return 2;
+}

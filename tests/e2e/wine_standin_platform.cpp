@@ -1,0 +1,158 @@
+// Stand-ins for what Wine 8 lacks; see wine_standin_platform.h.
+#include "wine_standin_platform.h"
+
+#include <windows.h>
+
+#include <sddl.h>
+
+#include <cstdint>
+#include <string>
+
+namespace zub {
+namespace {
+
+constexpr std::uint32_t WIN_CAPABILITY_INTERNET_CLIENT_SID = 85;
+constexpr std::uintptr_t SECURITY_CAPABILITIES_ATTRIBUTE = 0x00020009;
+constexpr std::uint32_t HRESULT_INVALID_ARG = 0x80070057;
+// Real container names are at most 64 characters; a key name holds 255.
+constexpr std::size_t MAX_NAME_UNITS = 63;
+
+std::uint32_t hresult_from_win32(LONG error) {
+    return error == 0 ? 0 : (static_cast<std::uint32_t>(error) & 0xFFFF) | 0x80070000u;
+}
+
+const wchar_t* wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
+
+std::wstring hex_name(const char16_t* name) {
+    static const wchar_t digits[] = L"0123456789abcdef";
+    std::wstring out;
+    for (const char16_t* unit = name; *unit; ++unit)
+        for (int shift = 12; shift >= 0; shift -= 4) out += digits[(*unit >> shift) & 0xF];
+    return out;
+}
+
+std::size_t length_of(const char16_t* text) {
+    std::size_t n = 0;
+    while (text[n]) ++n;
+    return n;
+}
+
+// S-1-15-2 and seven sub-authorities hashed from the name (FNV-1a, one seed each).
+std::wstring container_sid_text(const char16_t* name) {
+    std::wstring text = L"S-1-15-2";
+    for (std::uint64_t seed = 0; seed < 7; ++seed) {
+        std::uint64_t hash = 0xcbf29ce484222325ull ^ (seed * 0x9E3779B97F4A7C15ull);
+        for (const char16_t* unit = name; *unit; ++unit) {
+            hash ^= static_cast<std::uint64_t>(*unit);
+            hash *= 0x100000001b3ull;
+        }
+        text += L"-" + std::to_wstring(static_cast<std::uint32_t>(hash ^ (hash >> 32)));
+    }
+    return text;
+}
+
+// A SID in LocalAlloc'ed memory, as the real profile service hands it out.
+std::uint32_t make_container_sid(const char16_t* name, Sid* sid) {
+    PSID converted = nullptr;
+    if (!ConvertStringSidToSidW(container_sid_text(name).c_str(), &converted))
+        return hresult_from_win32(static_cast<LONG>(GetLastError()));
+    *sid = converted;
+    return 0;
+}
+
+std::wstring sid_text(void* sid) {
+    wchar_t* text = nullptr;
+    if (!sid || !ConvertSidToStringSidW(sid, &text)) return L"(invalid)";
+    std::wstring out = text;
+    LocalFree(text);
+    return out;
+}
+
+// Opens (creating when needed) a key below the stand-in's registry root.
+LONG open_key(const std::wstring& subkey, HKEY* key, DWORD* disposition) {
+    const std::wstring path = std::wstring(wide(WINETEST_REGISTRY_ROOT)) + L"\\" + subkey;
+    return RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                           KEY_READ | KEY_WRITE, nullptr, key, disposition);
+}
+
+LONG set_text(HKEY key, const wchar_t* value_name, const std::wstring& text) {
+    return RegSetValueExW(key, value_name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                          static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
+}  // namespace
+
+std::uint32_t WineStandinPlatform::create_app_container_profile(const char16_t* name,
+                                                                const char16_t* display_name,
+                                                                const char16_t* description,
+                                                                Sid* sid) {
+    const std::size_t units = length_of(name);
+    if (units == 0 || units > MAX_NAME_UNITS) return HRESULT_INVALID_ARG;
+    // Creating the key is atomic in the registry, so two helpers racing on one
+    // name see exactly one creation.
+    HKEY key = nullptr;
+    DWORD disposition = 0;
+    if (const LONG error = open_key(L"Profiles\\" + hex_name(name), &key, &disposition))
+        return hresult_from_win32(error);
+    if (disposition == REG_OPENED_EXISTING_KEY) {
+        RegCloseKey(key);
+        return HRESULT_ALREADY_EXISTS;
+    }
+    std::uint32_t result = hresult_from_win32(set_text(key, L"DisplayName", wide(display_name)));
+    if (result == 0) result = hresult_from_win32(set_text(key, L"Description", wide(description)));
+    if (result == 0) result = hresult_from_win32(set_text(key, L"Sid", container_sid_text(name)));
+    RegCloseKey(key);
+    return result == 0 ? make_container_sid(name, sid) : result;
+}
+
+std::uint32_t WineStandinPlatform::derive_app_container_sid_from_app_container_name(
+    const char16_t* name, Sid* sid) {
+    const std::size_t units = length_of(name);
+    if (units == 0 || units > MAX_NAME_UNITS) return HRESULT_INVALID_ARG;
+    return make_container_sid(name, sid);
+}
+
+BoolResult WineStandinPlatform::create_well_known_sid(std::uint32_t type, Sid domain_sid,
+                                                      void* buffer, std::uint32_t* size) {
+    if (type != WIN_CAPABILITY_INTERNET_CLIENT_SID)
+        return Win32Platform::create_well_known_sid(type, domain_sid, buffer, size);
+    // S-1-15-3-1: authority 15 (SECURITY_APP_PACKAGE_AUTHORITY), sub-authorities 3, 1.
+    const DWORD needed = GetSidLengthRequired(2);
+    if (*size < needed) {
+        *size = needed;
+        return {false, ERROR_INSUFFICIENT_BUFFER};
+    }
+    SID_IDENTIFIER_AUTHORITY authority = {{0, 0, 0, 0, 0, 15}};
+    if (!InitializeSid(buffer, &authority, 2)) return {false, static_cast<std::uint32_t>(GetLastError())};
+    *GetSidSubAuthority(buffer, 0) = 3;
+    *GetSidSubAuthority(buffer, 1) = 1;
+    *size = needed;
+    return {true, 0};
+}
+
+BoolResult WineStandinPlatform::update_proc_thread_attribute(void* list, std::uint32_t flags,
+                                                             std::uintptr_t attribute,
+                                                             void* value, std::size_t size) {
+    if (attribute != SECURITY_CAPABILITIES_ATTRIBUTE)
+        return Win32Platform::update_proc_thread_attribute(list, flags, attribute, value, size);
+    // Wine rejects this attribute. Record what the helper handed over, for the
+    // tests to read back, and leave it out of the list.
+    if (!value || size != sizeof(SecurityCapabilities)) return {false, ERROR_INVALID_PARAMETER};
+    const auto* capabilities = static_cast<const SecurityCapabilities*>(value);
+    std::wstring record = std::to_wstring(capabilities->capability_count);
+    for (std::uint32_t i = 0; i < capabilities->capability_count && capabilities->capabilities; ++i)
+        record += L";" + sid_text(capabilities->capabilities[i].sid) + L":" +
+                  std::to_wstring(capabilities->capabilities[i].attributes);
+    HKEY key = nullptr;
+    DWORD disposition = 0;
+    LONG error = open_key(L"Launches\\" + sid_text(capabilities->app_container_sid), &key,
+                          &disposition);
+    if (error == 0) {
+        error = set_text(key, L"SecurityCapabilities", record);
+        RegCloseKey(key);
+    }
+    if (error != 0) return {false, static_cast<std::uint32_t>(error)};
+    return {true, 0};
+}
+
+}  // namespace zub

@@ -1,0 +1,93 @@
+// Where the child starts, and the one line the helper writes when the child
+// cannot be created at all.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "e2e_launch.h"
+#include "e2e_probe_report.h"
+#include "protocol/os_string.h"
+
+namespace {
+
+// The program as failure messages quote it: backslashes doubled, tab as \t.
+// (Enough for the paths used here; all their other characters are printable.)
+std::string quoted_program(const std::u16string& program) {
+    std::string out = "\"";
+    for (const char c : zub::to_utf8_lossy(program)) {
+        if (c == '\\') out += "\\\\";
+        else if (c == '\t') out += "\\t";
+        else if (c == '"') out += "\\\"";
+        else out += c;
+    }
+    return out + "\"";
+}
+
+// "zub-sandbox-helper: CreateProcessW(<program>) failed with Win32 error N\n", N > 0.
+void expect_create_process_failure(const e2e::LaunchResult& result, const std::u16string& program) {
+    ASSERT_TRUE(result.started);
+    EXPECT_EQ(result.exit_code, 66u);
+    EXPECT_EQ(result.out, "");
+    const std::string head =
+        "zub-sandbox-helper: CreateProcessW(" + quoted_program(program) + ") failed with Win32 error ";
+    ASSERT_EQ(result.err.substr(0, head.size()), head) << result.err;
+    const std::string code = result.err.substr(head.size());
+    ASSERT_GE(code.size(), 2u) << result.err;
+    EXPECT_EQ(code.back(), '\n');
+    EXPECT_EQ(code.find_first_not_of("0123456789"), code.size() - 1) << result.err;
+    EXPECT_NE(code[0], '0') << result.err;
+}
+
+TEST(WorkingDir, ChildStartsInTheGivenDirectory) {
+    e2e::TempDir dir;
+    const std::wstring work = dir.file(L"work dir \u00fc \U0001F600");
+    ASSERT_TRUE(CreateDirectoryW(work.c_str(), nullptr));
+    const std::wstring report_path = dir.file(L"cwd.txt");
+    e2e::RunFlags flags;
+    flags.extra = {u"--working-dir", e2e::to_u16(work)};
+    const e2e::LaunchResult result = e2e::launch(
+        e2e::helper_run(flags, e2e::probe_path(), {e2e::to_u16(report_path), u"report"}));
+    EXPECT_EQ(result.exit_code, 0u) << result.err;
+    const auto report = e2e::read_probe_report(report_path);
+    ASSERT_TRUE(report);
+    EXPECT_EQ(report->cwd, e2e::to_u16(work));
+}
+
+TEST(WorkingDir, WithoutOneTheChildStartsWhereTheHelperRuns) {
+    e2e::TempDir dir;
+    const std::wstring report_path = dir.file(L"cwd.txt");
+    e2e::LaunchOptions options =
+        e2e::helper_run({}, e2e::probe_path(), {e2e::to_u16(report_path), u"report"});
+    options.current_directory = dir.path();
+    const e2e::LaunchResult result = e2e::launch(options);
+    EXPECT_EQ(result.exit_code, 0u) << result.err;
+    const auto report = e2e::read_probe_report(report_path);
+    ASSERT_TRUE(report);
+    EXPECT_EQ(report->cwd, e2e::to_u16(dir.path()));
+}
+
+TEST(RunFailure, MissingWorkingDirNamesTheProgram) {
+    e2e::TempDir dir;
+    e2e::RunFlags flags;
+    flags.extra = {u"--working-dir", e2e::to_u16(dir.file(L"does-not-exist"))};
+    const e2e::LaunchResult result =
+        e2e::launch(e2e::helper_run(flags, e2e::probe_path(), {u"-", u"exit", u"0"}));
+    expect_create_process_failure(result, e2e::to_u16(e2e::probe_path()));
+}
+
+TEST(RunFailure, MissingProgram) {
+    e2e::TempDir dir;
+    const std::u16string program = e2e::to_u16(dir.file(L"no such program \u00e9.exe"));
+    const e2e::LaunchResult result =
+        e2e::launch(e2e::helper_run({}, e2e::to_wide(program), {u"arg"}));
+    expect_create_process_failure(result, program);
+}
+
+TEST(RunFailure, ProgramWithTabIsEscapedInTheLine) {
+    const std::u16string program = u"no\tsuch\"prog.exe";
+    const e2e::LaunchResult result =
+        e2e::launch(e2e::helper_run({}, e2e::to_wide(program), {}));
+    expect_create_process_failure(result, program);
+}
+
+}  // namespace

@@ -1,0 +1,315 @@
+#include "helper_appcontainer/run_sandboxed.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <set>
+
+#include "fake_platform.h"
+
+namespace zub {
+namespace {
+
+using test::FakePlatform;
+using test::os;
+
+// A request that reaches every step of the run.
+HelperRequest full_request() {
+    HelperRequest request;
+    request.protocol_version = 1;
+    request.appcontainer_name = "zub.test";
+    request.readable_dirs = {u"C:\\pkg"};
+    request.writable_dirs = {u"C:\\out"};
+    request.readable_dirs_best_effort = {u"C:\\cache"};
+    request.grant_internet_client = true;
+    request.env = {u"ZUB_X=1", u"PATH=C:\\bin"};
+    request.working_dir = u"C:\\pkg";
+    request.stdin_mode = StdioMode::Null;
+    request.stdout_mode = StdioMode::Null;
+    request.stderr_mode = StdioMode::Inherit;
+    request.program = u"C:\\tools\\node.exe";
+    request.args = {u"install.js", u"a b"};
+    return request;
+}
+
+void set_up_machine(FakePlatform& fake) {
+    fake.add_dir(u"C:\\pkg");
+    fake.add_file(u"C:\\pkg\\index.js");
+    fake.add_dir(u"C:\\pkg\\lib");
+    fake.add_file(u"C:\\pkg\\lib\\a.js");
+    fake.add_dir(u"C:\\out");
+    fake.add_dir(u"C:\\cache");
+    fake.environment = std::u16string(u"Path=C:\\Windows\0TEMP=C:\\t\0\0", 27);
+    fake.profiles["zub.test"] = nullptr;  // an earlier run created the profile
+    fake.child_exit_code = 7;
+}
+
+std::string message_of(const RunFailure& failure) {
+    if (auto* error = std::get_if<SandboxError>(&failure)) return render(*error);
+    return "fatal: " + std::get<FatalStop>(failure).message;
+}
+
+// Operations that release what the run acquired; they are not fault points.
+bool is_release(const std::string& operation) {
+    static const std::set<std::string> releases = {
+        "CloseHandle", "LocalFree", "DeleteProcThreadAttributeList", "FindClose",
+        "FreeEnvironmentStringsW", "TerminateProcess", "FormatMessageW"};
+    return releases.count(operation) != 0;
+}
+
+// The order in which the run must give back what it holds.
+int release_rank(const std::string& entry) {
+    static const std::vector<std::string> order = {
+        "CloseHandle thread", "CloseHandle process", "CloseHandle nul:1", "CloseHandle nul:2",
+        "CloseHandle job", "DeleteProcThreadAttributeList", "LocalFree sid:1"};
+    auto it = std::find(order.begin(), order.end(), entry);
+    return it == order.end() ? -1 : static_cast<int>(it - order.begin());
+}
+
+struct Fault {
+    std::string operation;
+    int nth;
+    std::string detail;
+};
+
+TEST(RunSandboxed, SucceedsThroughEveryStepAndReleasesInOrder) {
+    FakePlatform fake;
+    set_up_machine(fake);
+    auto result = run_sandboxed(fake, full_request());
+    ASSERT_TRUE(result.ok()) << message_of(result.error());
+    EXPECT_EQ(result.value(), 7u);
+
+    std::vector<std::string> releases;
+    for (const std::string& entry : fake.log) {
+        if (release_rank(entry) >= 0) releases.push_back(entry);
+    }
+    EXPECT_EQ(releases, (std::vector<std::string>{
+                            "CloseHandle thread", "CloseHandle process", "CloseHandle nul:1",
+                            "CloseHandle nul:2", "CloseHandle job", "DeleteProcThreadAttributeList",
+                            "LocalFree sid:1"}));
+    EXPECT_EQ(fake.log.back(), "LocalFree sid:1");
+}
+
+// Runs the full request once to learn every call, then once per fallible call
+// with exactly that call failing.
+TEST(RunSandboxed, FaultSweepFailsCleanlyAtEveryCall) {
+    std::vector<Fault> faults;
+    {
+        FakePlatform fake;
+        set_up_machine(fake);
+        auto result = run_sandboxed(fake, full_request());
+        ASSERT_TRUE(result.ok());
+        std::map<std::string, int> seen;
+        for (const std::string& entry : fake.log) {
+            const std::string operation = entry.substr(0, entry.find(' '));
+            const int nth = ++seen[operation];
+            if (is_release(operation) || operation == "GetStdHandle") continue;
+            faults.push_back({operation, nth, entry});
+        }
+    }
+    ASSERT_GE(faults.size(), 25u);
+
+    const std::set<std::string> plain_roots = {"C:\\pkg", "C:\\out"};
+    constexpr std::uint32_t code = 1314;
+    int failing_points = 0;
+    for (const Fault& fault : faults) {
+        SCOPED_TRACE(fault.detail + " (call " + std::to_string(fault.nth) + ")");
+        FakePlatform fake;
+        set_up_machine(fake);
+        fake.fail(fault.operation, fault.nth, code);
+        auto result = run_sandboxed(fake, full_request());
+
+        // Which faults must end the run, and with what.
+        ASSERT_TRUE(fake.failed_at.has_value());
+        const std::size_t failed_at = *fake.failed_at;
+        std::string expected;
+        if (fault.operation == "CreateAppContainerProfile") {
+            expected = "CreateAppContainerProfile(zub.test) failed with HRESULT 0x00000522";
+        } else if (fault.operation == "DeriveAppContainerSidFromAppContainerName") {
+            expected = "DeriveAppContainerSidFromAppContainerName(zub.test) failed with HRESULT 0x00000522";
+        } else if (fault.operation == "GetNamedSecurityInfoW" || fault.operation == "SetEntriesInAclW" ||
+                   fault.operation == "SetNamedSecurityInfoW") {
+            // The object is the one whose DACL was read last; only plain roots fail the run.
+            std::string granted;
+            for (std::size_t i = 0; i <= failed_at; ++i) {
+                if (fake.log[i].rfind("GetNamedSecurityInfoW ", 0) == 0) granted = fake.log[i].substr(22);
+            }
+            if (plain_roots.count(granted)) {
+                expected = fault.operation + "(" + granted + ") failed with Win32 error 1314";
+            }
+        } else if (fault.operation == "CreateWellKnownSid") {
+            expected = "CreateWellKnownSid(InternetClient) failed with Win32 error 1314";
+        } else if (fault.operation == "InitializeProcThreadAttributeList") {
+            expected = "InitializeProcThreadAttributeList failed with Win32 error 1314";
+        } else if (fault.operation == "UpdateProcThreadAttribute") {
+            expected = "UpdateProcThreadAttribute(SECURITY_CAPABILITIES) failed with Win32 error 1314";
+        } else if (fault.operation == "CreateJobObjectW") {
+            expected = "CreateJobObjectW failed with Win32 error 1314";
+        } else if (fault.operation == "SetInformationJobObject") {
+            expected = "SetInformationJobObject(KILL_ON_JOB_CLOSE) failed with Win32 error 1314";
+        } else if (fault.operation == "CreateFileW") {
+            expected = std::string("CreateFileW(NUL, ") + (fault.nth == 1 ? "stdin" : "stdout") +
+                       ") failed with Win32 error 1314";
+        } else if (fault.operation == "CreateProcessW") {
+            expected = "CreateProcessW(\"C:\\\\tools\\\\node.exe\") failed with Win32 error 1314";
+        } else if (fault.operation == "AssignProcessToJobObject" || fault.operation == "ResumeThread") {
+            expected = "AssignProcessToJobObject failed with Win32 error 1314";
+        } else if (fault.operation == "WaitForSingleObject") {
+            expected = "WaitForSingleObject(child) returned unexpected value 0x00000522";
+        } else if (fault.operation == "GetExitCodeProcess") {
+            expected = "GetExitCodeProcess failed with Win32 error 1314";
+        } else if (fault.operation == "GetEnvironmentStringsW") {
+            expected = "fatal: failure getting env string from OS: System error 1314. (os error 1314)";
+        }
+
+        if (expected.empty()) {
+            // Best effort, or below a root: passed over, the run still succeeds.
+            ASSERT_TRUE(result.ok()) << message_of(result.error());
+            EXPECT_EQ(result.value(), 7u);
+            continue;
+        }
+        ++failing_points;
+        ASSERT_FALSE(result.ok()) << "the run went on";
+        EXPECT_EQ(message_of(result.error()), expected);
+
+        // After the failing call only releases follow, in the required order.
+        const auto failing = fake.log.begin() + static_cast<std::ptrdiff_t>(failed_at);
+        int last_rank = -1;
+        for (auto it = failing + 1; it != fake.log.end(); ++it) {
+            const std::string operation = it->substr(0, it->find(' '));
+            EXPECT_TRUE(is_release(operation)) << "called after the failure: " << *it;
+            const int rank = release_rank(*it);
+            if (rank < 0) continue;
+            EXPECT_GT(rank, last_rank) << "released out of order: " << *it;
+            last_rank = rank;
+        }
+        if (fault.operation == "AssignProcessToJobObject") {
+            EXPECT_EQ(fake.calls("TerminateProcess"), 1) << "a suspended child outside the job must not linger";
+        } else {
+            EXPECT_EQ(fake.calls("TerminateProcess"), 0);
+        }
+        // The fake's destructor checks that everything was released exactly once.
+    }
+    EXPECT_GE(failing_points, 18);
+    std::printf("[ fault sweep ] %zu fault points, %d of them end the run\n", faults.size(), failing_points);
+}
+
+struct RecordCase {
+    const char* name;
+    bool internet_client;
+    bool working_dir;
+};
+
+class RunRecords : public ::testing::TestWithParam<RecordCase> {};
+
+TEST_P(RunRecords, HandsTheSystemExactlyTheDocumentedRecords) {
+    const RecordCase& c = GetParam();
+    FakePlatform fake;
+    set_up_machine(fake);
+    HelperRequest request = full_request();
+    request.grant_internet_client = c.internet_client;
+    if (!c.working_dir) request.working_dir.reset();
+    auto result = run_sandboxed(fake, std::move(request));
+    ASSERT_TRUE(result.ok()) << message_of(result.error());
+
+    ASSERT_TRUE(fake.created_process.has_value());
+    const test::RecordedCreateProcess& p = *fake.created_process;
+    EXPECT_EQ(p.command_line, u"C:\\tools\\node.exe install.js \"a b\"");
+    EXPECT_TRUE(p.inherit_handles);
+    EXPECT_EQ(p.creation_flags, 0x00080604u);
+    EXPECT_EQ(p.environment, std::u16string(u"PATH=C:\\bin\0TEMP=C:\\t\0ZUB_X=1\0\0", 31));
+    if (c.working_dir) {
+        EXPECT_EQ(p.current_directory, OsString(u"C:\\pkg"));
+    } else {
+        EXPECT_FALSE(p.current_directory.has_value());
+    }
+
+    const StartupInfo& si = p.startup_info.startup_info;
+    EXPECT_EQ(si.cb, 112u);
+    EXPECT_EQ(si.flags, 0x100u);
+    EXPECT_TRUE(is_closable_handle(si.std_input));
+    EXPECT_TRUE(is_closable_handle(si.std_output));
+    EXPECT_NE(si.std_output, si.std_input);
+    EXPECT_NE(si.std_input, fake.std_handles[0]);
+    EXPECT_EQ(si.std_error, fake.std_handles[2]);
+    EXPECT_EQ(si.reserved, nullptr);
+    EXPECT_EQ(si.desktop, nullptr);
+    EXPECT_EQ(si.title, nullptr);
+    EXPECT_EQ(si.x | si.y | si.x_size | si.y_size | si.x_count_chars | si.y_count_chars |
+                  si.fill_attribute | si.show_window | si.cb_reserved2,
+              0u);
+    EXPECT_NE(p.startup_info.attribute_list, nullptr);
+
+    ASSERT_TRUE(p.security_capabilities.has_value());
+    const SecurityCapabilities& caps = *p.security_capabilities;
+    ASSERT_FALSE(fake.grants.empty());
+    EXPECT_EQ(caps.app_container_sid, fake.grants.front().entry.trustee.name);
+    EXPECT_EQ(caps.reserved, 0u);
+    if (c.internet_client) {
+        EXPECT_EQ(caps.capability_count, 1u);
+        ASSERT_EQ(p.capability_entries.size(), 1u);
+        EXPECT_NE(p.capability_entries[0].sid, nullptr);
+        EXPECT_EQ(p.capability_entries[0].attributes, 4u);
+    } else {
+        EXPECT_EQ(caps.capability_count, 0u);
+        EXPECT_EQ(caps.capabilities, nullptr);
+    }
+
+    ASSERT_TRUE(fake.job_limits.has_value());
+    const JobExtendedLimitInformation& j = *fake.job_limits;
+    const JobBasicLimitInformation& b = j.basic_limit_information;
+    EXPECT_EQ(b.limit_flags, 0x2000u) << "only the kill-on-close limit may be set";
+    EXPECT_EQ(b.per_process_user_time_limit | b.per_job_user_time_limit, 0);
+    EXPECT_EQ(b.minimum_working_set_size | b.maximum_working_set_size | b.affinity, 0u);
+    EXPECT_EQ(b.active_process_limit | b.priority_class | b.scheduling_class, 0u);
+    EXPECT_EQ(j.io_info.read_operation_count | j.io_info.other_transfer_count, 0u);
+    EXPECT_EQ(j.process_memory_limit | j.job_memory_limit | j.peak_process_memory_used |
+                  j.peak_job_memory_used,
+              0u);
+
+    // Confinement before the child runs; only the child itself is waited for.
+    const std::vector<std::string> ops = fake.operations();
+    auto index = [&](const std::string& op) { return std::find(ops.begin(), ops.end(), op) - ops.begin(); };
+    EXPECT_LT(index("CreateProcessW"), index("AssignProcessToJobObject"));
+    EXPECT_LT(index("AssignProcessToJobObject"), index("ResumeThread"));
+    EXPECT_LT(index("ResumeThread"), index("WaitForSingleObject"));
+    EXPECT_LT(index("WaitForSingleObject"), index("GetExitCodeProcess"));
+    EXPECT_NE(std::find(fake.log.begin(), fake.log.end(), "WaitForSingleObject process 0xffffffff"),
+              fake.log.end());
+}
+
+INSTANTIATE_TEST_SUITE_P(Variants, RunRecords,
+                         ::testing::Values(RecordCase{"plain", false, false},
+                                           RecordCase{"internet", true, false},
+                                           RecordCase{"working_dir", false, true},
+                                           RecordCase{"both", true, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(RunSandboxed, PassesEveryExitCodeThroughUnchanged) {
+    for (std::uint32_t code : {0u, 1u, 64u, 65u, 66u, 259u, 0xC0000005u, 0xFFFFFFFFu}) {
+        FakePlatform fake;
+        set_up_machine(fake);
+        fake.child_exit_code = code;
+        auto result = run_sandboxed(fake, full_request());
+        ASSERT_TRUE(result.ok());
+        EXPECT_EQ(result.value(), code);
+    }
+}
+
+TEST(RunSandboxed, AStreamWithoutHandleIsPassedOnAndNeverClosed) {
+    FakePlatform fake;
+    set_up_machine(fake);
+    fake.std_handles = {NO_HANDLE, INVALID_HANDLE, 0x18};
+    HelperRequest request = full_request();
+    request.stdin_mode = StdioMode::Inherit;
+    request.stdout_mode = StdioMode::Piped;
+    auto result = run_sandboxed(fake, std::move(request));
+    ASSERT_TRUE(result.ok());
+    EXPECT_EQ(fake.created_process->startup_info.startup_info.std_input, 0u);
+    EXPECT_EQ(fake.created_process->startup_info.startup_info.std_output, INVALID_HANDLE);
+}
+
+}  // namespace
+}  // namespace zub

@@ -1,0 +1,100 @@
+// Well-known SIDs and the DACL calls on a real directory. Wine keeps no file
+// DACLs, so these check the calls and the entry record, not the stored result.
+#include <gtest/gtest.h>
+
+#include <aclapi.h>
+
+#include "platform/win32_platform.h"
+#include "scratch_dir.h"
+
+namespace zub {
+namespace {
+
+using win32_test::u16;
+
+constexpr std::uint32_t WORLD_SID_TYPE = 1;  // WinWorldSid, S-1-1-0: 12 bytes
+constexpr std::uint32_t SE_FILE_OBJECT_TYPE = 1;
+constexpr std::uint32_t DACL_INFORMATION = 4;
+constexpr std::uint32_t DACL_UNPROTECTED_INFORMATION = 0x20000004;
+constexpr std::uint32_t READ_MASK = 0x001200A9;
+
+class Win32SecurityTest : public ::testing::Test {
+protected:
+    Win32Platform platform;
+};
+
+TEST_F(Win32SecurityTest, WellKnownSidFillsBufferOrReportsSize) {
+    alignas(8) unsigned char buffer[64] = {};
+    std::uint32_t size = sizeof buffer;
+    const BoolResult made = platform.create_well_known_sid(WORLD_SID_TYPE, nullptr, buffer, &size);
+    ASSERT_TRUE(made.ok) << made.error;
+    EXPECT_EQ(size, 12u);
+    EXPECT_TRUE(IsValidSid(buffer));
+
+    std::uint32_t small = 4;
+    const BoolResult too_small = platform.create_well_known_sid(WORLD_SID_TYPE, nullptr, buffer, &small);
+    EXPECT_FALSE(too_small.ok);
+    EXPECT_EQ(too_small.error, ERROR_INSUFFICIENT_BUFFER_CODE);
+    EXPECT_EQ(small, 12u);
+}
+
+TEST_F(Win32SecurityTest, GrantEntryMergesIntoDaclAndIsWritten) {
+    win32_test::ScratchDir scratch;
+    const std::u16string path = u16(scratch.path());
+    alignas(8) unsigned char sid[64] = {};
+    std::uint32_t sid_size = sizeof sid;
+    ASSERT_TRUE(platform.create_well_known_sid(WORLD_SID_TYPE, nullptr, sid, &sid_size).ok);
+
+    Acl dacl = nullptr;
+    SecurityDescriptor descriptor = nullptr;
+    ASSERT_EQ(platform.get_named_security_info_w(path.c_str(), SE_FILE_OBJECT_TYPE,
+                                                 DACL_INFORMATION, &dacl, &descriptor),
+              0u);
+    ASSERT_NE(descriptor, nullptr);
+
+    ExplicitAccess entry{};
+    entry.access_permissions = READ_MASK;
+    entry.access_mode = 1;  // GRANT_ACCESS
+    entry.inheritance = 3;  // OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE
+    entry.trustee.trustee_form = 0;  // TRUSTEE_IS_SID
+    entry.trustee.trustee_type = 2;  // TRUSTEE_IS_GROUP
+    entry.trustee.name = sid;
+    Acl merged = nullptr;
+    ASSERT_EQ(platform.set_entries_in_acl_w(1, &entry, dacl, &merged), 0u);
+    ASSERT_NE(merged, nullptr);
+
+    // The merged list holds an inheritable allow entry for exactly that SID and mask.
+    auto* acl = reinterpret_cast<PACL>(merged);
+    bool found = false;
+    for (DWORD i = 0; i < acl->AceCount; ++i) {
+        void* raw = nullptr;
+        ASSERT_TRUE(GetAce(acl, i, &raw));
+        const auto* ace = static_cast<const ACCESS_ALLOWED_ACE*>(raw);
+        if (ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+        if (!EqualSid(const_cast<DWORD*>(&ace->SidStart), sid)) continue;
+        found = true;
+        EXPECT_EQ(ace->Mask, READ_MASK);
+        EXPECT_EQ(ace->Header.AceFlags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE),
+                  OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+    }
+    EXPECT_TRUE(found);
+
+    EXPECT_EQ(platform.set_named_security_info_w(path.c_str(), SE_FILE_OBJECT_TYPE,
+                                                 DACL_UNPROTECTED_INFORMATION, merged),
+              0u);
+    platform.local_free(merged);
+    platform.local_free(descriptor);
+}
+
+TEST_F(Win32SecurityTest, MissingPathReportsFileNotFound) {
+    win32_test::ScratchDir scratch;
+    Acl dacl = nullptr;
+    SecurityDescriptor descriptor = nullptr;
+    EXPECT_EQ(platform.get_named_security_info_w(u16(scratch.join(L"missing")).c_str(),
+                                                 SE_FILE_OBJECT_TYPE, DACL_INFORMATION, &dacl,
+                                                 &descriptor),
+              ERROR_FILE_NOT_FOUND_CODE);
+}
+
+}  // namespace
+}  // namespace zub
