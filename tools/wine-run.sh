@@ -18,4 +18,11 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     fi
   ) 9>"$WINEPREFIX.lock"
 fi
+# Start the prefix's server and session services detached from our caller's
+# pipes: otherwise the first test's process starts them, they inherit its
+# output pipe, and ctest waits on that test until the session ends. A new
+# server lingers 20 s after its last client, then ends with its services.
+if /usr/lib/wine/wineserver -p20 </dev/null >/dev/null 2>&1; then
+  "$WINE" cmd.exe /c exit 0 </dev/null >/dev/null 2>&1 || true
+fi
 exec "$WINE" "$@"

@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "platform/win32_cast.h"
+#include "platform/path_join.h"
 #include "platform/win32_platform.h"
 
 namespace zub {
@@ -102,8 +103,7 @@ std::optional<std::uint32_t> Win32Platform::query_attributes_no_follow(const cha
 
 std::unique_ptr<DirectoryListing> Win32Platform::open_directory_listing(const char16_t* directory) {
     std::u16string pattern{directory};
-    if (!pattern.empty() && pattern.back() != u'\\' && pattern.back() != u'/') pattern += u'\\';
-    pattern += u'*';
+    append_path_component(pattern, u"*");
     WIN32_FIND_DATAW first{};
     const HANDLE find = find_first(win32::wide(pattern.c_str()), first);
     if (find == INVALID_HANDLE_VALUE) {

@@ -2,26 +2,10 @@
 
 #include <vector>
 
+#include "platform/path_join.h"
+
 namespace zub {
 namespace {
-
-bool is_separator(char16_t unit) { return unit == u'\\' || unit == u'/'; }
-
-bool is_ascii_letter(char16_t unit) {
-    return (unit >= u'a' && unit <= u'z') || (unit >= u'A' && unit <= u'Z');
-}
-
-// A bare drive such as "C:" names that drive's current directory, so a
-// separator after it would move the child to the drive's root instead.
-bool needs_separator(OsStringView directory) {
-    if (directory.empty() || is_separator(directory.back())) return false;
-    return !(directory.size() == 2 && is_ascii_letter(directory[0]) && directory[1] == u':');
-}
-
-void append_child(OsString& path, OsStringView name) {
-    if (needs_separator(path)) path.push_back(u'\\');
-    path.append(name);
-}
 
 // Owns memory that the security functions handed out; LocalFree once, if any.
 template <class T>
@@ -76,7 +60,7 @@ void grant_tree(Platform& platform, const OsString& root, Sid sid, std::uint32_t
                 // A link is neither granted nor entered: its target may lie outside the tree.
                 if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT_BIT) continue;
                 path.resize(directory_length);
-                append_child(path, entry.name);
+                append_path_component(path, entry.name);
                 (void)grant_path_access(platform, path, sid, access_mask);
                 // Entered even when its own grant failed: its contents may still be grantable.
                 if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY_BIT) {
@@ -89,18 +73,12 @@ void grant_tree(Platform& platform, const OsString& root, Sid sid, std::uint32_t
         const PendingDirectory next = stack.back();
         stack.pop_back();
         path.resize(next.parent_length);
-        append_child(path, OsStringView(pending_names).substr(next.name_offset));
+        append_path_component(path, OsStringView(pending_names).substr(next.name_offset));
         pending_names.resize(next.name_offset);
     }
 }
 
 }  // namespace
-
-OsString join_path(OsStringView directory, OsStringView name) {
-    OsString path(directory);
-    append_child(path, name);
-    return path;
-}
 
 Status<SandboxError> grant_path_access(Platform& platform, const OsString& path, Sid sid,
                                        std::uint32_t access_mask) {

@@ -2,6 +2,7 @@
 // Access entries for the container SID on allow-listed paths and the trees below them.
 #include <cstdint>
 
+#include "platform/path_join.h"
 #include "platform/platform.h"
 #include "protocol/result.h"
 #include "protocol/sandbox_error.h"
@@ -27,9 +28,5 @@ Status<SandboxError> grant_allow_set_root(Platform& platform, const OsString& ro
 // Adds one inheritable allow entry for `sid` to the DACL of `path`.
 Status<SandboxError> grant_path_access(Platform& platform, const OsString& path, Sid sid,
                                        std::uint32_t access_mask);
-
-// Joins a directory and an entry name with `\`, unless the directory already
-// ends with a separator.
-OsString join_path(OsStringView directory, OsStringView name);
 
 }  // namespace zub

@@ -107,7 +107,8 @@ TEST(SplitCommandLine, RoundTripsQuotedArgumentsAtScale) {
         std::u16string arg;
         const std::size_t length = rng() % 12;
         for (std::size_t k = 0; k < length; ++k) arg.push_back(alphabet[rng() % std::size(alphabet)]);
-        line += u" " + quote(arg);
+        line += u' ';
+        line += quote(arg);
         args.push_back(arg);
     }
     EXPECT_EQ(split(line), args);

@@ -267,7 +267,7 @@ TEST(ParseHelperArgs, LongListsParse) {
     Args args = concat({VERSION, NAME, STDIN, STDOUT, STDERR});
     for (int i = 0; i < 20000; ++i) {
         args.push_back(u"--env");
-        args.push_back(u"V=" + std::u16string(20, u'x'));
+        args.push_back(std::u16string(u"V=").append(20, u'x'));
     }
     args.push_back(u"--");
     args.push_back(u"prog");
