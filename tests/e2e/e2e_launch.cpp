@@ -44,7 +44,15 @@ void close_if(HANDLE& handle) {
 }  // namespace
 
 std::wstring helper_path() { return beside_tests(ZUB_E2E_HELPER_REL); }
-std::wstring winetest_path() { return beside_tests(ZUB_E2E_WINETEST_REL); }
+bool targets_production() {
+    wchar_t value[32];
+    const DWORD length = GetEnvironmentVariableW(L"ZUB_E2E_TARGET", value, 32);
+    return length > 0 && length < 32 && std::wstring(value, length) == L"production";
+}
+
+std::wstring winetest_path() {
+    return targets_production() ? helper_path() : beside_tests(ZUB_E2E_WINETEST_REL);
+}
 std::wstring probe_path() { return beside_tests(ZUB_E2E_PROBE_REL); }
 
 std::wstring to_wide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }

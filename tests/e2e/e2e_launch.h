@@ -12,7 +12,11 @@
 namespace e2e {
 
 std::wstring helper_path();    // the production zub-sandbox-helper.exe
-std::wstring winetest_path();  // zub-sandbox-helper-winetest.exe
+// The helper that performs sandboxed launches: zub-sandbox-helper-winetest.exe
+// under Wine, or the production executable when ZUB_E2E_TARGET=production (on
+// real Windows, which has the AppContainer calls).
+std::wstring winetest_path();
+bool targets_production();
 std::wstring probe_path();     // zub-probe.exe
 
 std::wstring to_wide(const std::u16string& text);

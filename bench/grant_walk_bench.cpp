@@ -1,0 +1,493 @@
+// Cost of the directory grant walk itself: the tree is generated on the fly by
+// a platform whose security calls do nothing, so what is left is the walk's
+// own work per object (path building, the pending stack, the virtual calls).
+// The walk's peak heap use is counted by the replaced operator new below.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <vector>
+
+#include "platform/platform.h"
+#include "sandbox/grants.h"
+
+// ---- Heap accounting ---------------------------------------------------------
+// Every allocation carries a small header with its size and whether it was made
+// while counting, so memory allocated before a measurement and freed during it
+// is never subtracted from the measurement.
+namespace {
+
+struct alignas(16) AllocationHeader {
+    std::size_t size;
+    bool counted;
+};
+static_assert(sizeof(AllocationHeader) == 16);
+
+bool g_counting = false;
+std::int64_t g_current = 0;
+std::int64_t g_peak = 0;
+
+void* counted_allocate(std::size_t size) {
+    void* raw = std::malloc(sizeof(AllocationHeader) + size);
+    if (raw == nullptr) return nullptr;
+    auto* header = static_cast<AllocationHeader*>(raw);
+    header->size = size;
+    header->counted = g_counting;
+    if (g_counting) {
+        g_current += static_cast<std::int64_t>(size);
+        g_peak = std::max(g_peak, g_current);
+    }
+    return header + 1;
+}
+
+void counted_free(void* memory) {
+    if (memory == nullptr) return;
+    auto* header = static_cast<AllocationHeader*>(memory) - 1;
+    if (header->counted) g_current -= static_cast<std::int64_t>(header->size);
+    std::free(header);
+}
+
+void* allocate_or_throw(std::size_t size) {
+    if (void* memory = counted_allocate(size)) return memory;
+    throw std::bad_alloc();
+}
+
+// Peak bytes allocated (and not yet freed) between construction and peak().
+class HeapPeak {
+public:
+    HeapPeak() {
+        g_current = 0;
+        g_peak = 0;
+        g_counting = true;
+    }
+    ~HeapPeak() { g_counting = false; }
+    HeapPeak(const HeapPeak&) = delete;
+    HeapPeak& operator=(const HeapPeak&) = delete;
+    std::int64_t peak() const { return g_peak; }
+};
+
+}  // namespace
+
+void* operator new(std::size_t size) { return allocate_or_throw(size); }
+void* operator new[](std::size_t size) { return allocate_or_throw(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return counted_allocate(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return counted_allocate(size); }
+void operator delete(void* memory) noexcept { counted_free(memory); }
+void operator delete[](void* memory) noexcept { counted_free(memory); }
+void operator delete(void* memory, std::size_t) noexcept { counted_free(memory); }
+void operator delete[](void* memory, std::size_t) noexcept { counted_free(memory); }
+void operator delete(void* memory, const std::nothrow_t&) noexcept { counted_free(memory); }
+void operator delete[](void* memory, const std::nothrow_t&) noexcept { counted_free(memory); }
+
+// ---- Generated trees -----------------------------------------------------------
+namespace zub {
+namespace {
+
+std::uint64_t mix(std::uint64_t seed, std::uint64_t salt) {
+    std::uint64_t z = seed + 0x9E3779B97F4A7C15ull * (salt + 1);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+}
+
+// Names seen in real node_modules trees.
+constexpr const char* PACKAGE_NAMES[] = {
+    "lodash", "react", "react-dom", "debug", "ms", "chalk", "semver", "commander", "@babel",
+    "@types", "tslib", "glob", "minimatch", "brace-expansion", "balanced-match", "inherits",
+    "once", "wrappy", "readable-stream", "safe-buffer", "string_decoder", "util-deprecate",
+    "supports-color", "has-flag", "ansi-styles", "color-convert", "color-name", "escape-string-regexp",
+    "js-tokens", "loose-envify", "object-assign", "yargs", "yargs-parser", "cliui", "wrap-ansi",
+    "strip-ansi", "ansi-regex", "string-width", "emoji-regex", "is-fullwidth-code-point",
+    "source-map", "source-map-support", "buffer-from", "uuid", "mime-types", "mime-db",
+    "@jest", "picomatch", "micromatch", "braces", "fill-range", "to-regex-range", "is-number",
+    "fast-glob", "@nodelib", "graceful-fs", "fs-extra", "jsonfile", "universalify", "rimraf",
+    "mkdirp", "minimist", "resolve", "path-parse", "is-core-module", "has", "function-bind",
+    "acorn", "esbuild", "@esbuild", "postcss", "nanoid", "picocolors", "electron-to-chromium",
+    "browserslist", "caniuse-lite", "node-releases", "update-browserslist-db", "escalade",
+};
+constexpr std::uint32_t PACKAGE_NAME_COUNT = std::size(PACKAGE_NAMES);
+
+constexpr const char* SCOPED_NAMES[] = {"core", "parser", "types", "generator", "traverse",
+                                        "helpers", "runtime", "template", "node", "utils"};
+constexpr const char* PACKAGE_FILES[] = {"package.json", "README.md",    "LICENSE",
+                                         "index.js",     "index.d.ts",   "CHANGELOG.md",
+                                         ".npmignore"};
+constexpr const char* LIB_FILES[] = {"index.js",   "utils.js",     "parser.js", "stringify.js",
+                                     "helpers.js", "constants.js", "types.js"};
+
+constexpr std::uint32_t MAX_NESTING = 3;  // node_modules inside node_modules, at most this deep
+
+enum class Kind : std::uint8_t { WideRoot, DeepDirectory, Modules, Scope, Package, Lib };
+
+// A directory of a generated tree; its entries follow from these fields alone.
+struct Node {
+    Kind kind;
+    std::uint32_t level;  // Modules, Scope, Package: the nesting of node_modules
+    std::uint32_t count;  // WideRoot: files; DeepDirectory: directories still below;
+                          // Modules, Scope: packages
+    std::uint64_t seed;
+};
+
+struct Name {
+    char16_t units[64];
+    std::size_t length = 0;
+
+    Name& set(const char* text) {
+        length = 0;
+        return append(text);
+    }
+    Name& append(const char* text) {
+        while (*text) units[length++] = static_cast<char16_t>(*text++);
+        return *this;
+    }
+    Name& append_number(std::uint32_t value) {
+        char digits[16];
+        const int n = std::snprintf(digits, sizeof digits, "%u", value);
+        for (int i = 0; i < n; ++i) units[length++] = static_cast<char16_t>(digits[i]);
+        return *this;
+    }
+};
+
+struct Child {
+    Name name;
+    bool is_directory = false;
+    Node node{};
+};
+
+std::uint32_t package_file_count(std::uint64_t seed) { return 4 + mix(seed, 1) % 4; }
+std::uint32_t lib_file_count(std::uint64_t seed) { return 2 + mix(seed, 2) % 6; }
+std::uint32_t nested_package_count(const Node& package) {
+    if (package.level >= MAX_NESTING || mix(package.seed, 3) % 3 == 0) return 0;
+    return 1 + mix(package.seed, 4) % 4;
+}
+
+void set_directory(Child& out, const char* name, Node node) {
+    out.name.set(name);
+    out.is_directory = true;
+    out.node = node;
+}
+
+// The `index`th entry of `directory`, or false past its last entry. O(1): the
+// listing serves any tree without storing it.
+bool child_at(const Node& directory, std::uint32_t index, Child& out) {
+    out.is_directory = false;
+    switch (directory.kind) {
+        case Kind::WideRoot:
+            if (index >= directory.count) return false;
+            out.name.set("chunk-").append_number(index).append(".js");
+            return true;
+        case Kind::DeepDirectory:
+            if (index > 0 || directory.count == 0) return false;
+            set_directory(out, "d", {Kind::DeepDirectory, 0, directory.count - 1, 0});
+            return true;
+        case Kind::Modules: {
+            if (index >= directory.count) return false;
+            const std::uint32_t pick =
+                static_cast<std::uint32_t>((mix(directory.seed, 5) + index) % PACKAGE_NAME_COUNT);
+            const char* base = PACKAGE_NAMES[pick];
+            const std::uint64_t seed = mix(directory.seed, 1000 + index);
+            if (base[0] == '@') {
+                set_directory(out, base,
+                              {Kind::Scope, directory.level,
+                               1 + static_cast<std::uint32_t>(mix(seed, 6) % 4), seed});
+            } else {
+                set_directory(out, base, {Kind::Package, directory.level, 0, seed});
+            }
+            // The top level holds more packages than there are names.
+            if (index >= PACKAGE_NAME_COUNT) out.name.append("-").append_number(index / PACKAGE_NAME_COUNT);
+            return true;
+        }
+        case Kind::Scope: {
+            if (index >= directory.count) return false;
+            const std::uint64_t pick = (mix(directory.seed, 8) + index) % std::size(SCOPED_NAMES);
+            set_directory(out, SCOPED_NAMES[pick],
+                          {Kind::Package, directory.level, 0, mix(directory.seed, 100 + index)});
+            return true;
+        }
+        case Kind::Package: {
+            const std::uint32_t files = package_file_count(directory.seed);
+            if (index < files) {
+                out.name.set(PACKAGE_FILES[index]);
+                return true;
+            }
+            if (index == files) {
+                set_directory(out, "lib", {Kind::Lib, 0, 0, mix(directory.seed, 9)});
+                return true;
+            }
+            const std::uint32_t nested = nested_package_count(directory);
+            if (index > files + 1 || nested == 0) return false;
+            set_directory(out, "node_modules",
+                          {Kind::Modules, directory.level + 1, nested, mix(directory.seed, 10)});
+            return true;
+        }
+        case Kind::Lib:
+            if (index >= lib_file_count(directory.seed)) return false;
+            out.name.set(LIB_FILES[index]);
+            return true;
+    }
+    return false;
+}
+
+struct TreeSize {
+    std::uint64_t entries = 0;      // everything below the root
+    std::uint64_t directories = 0;  // of those, directories
+};
+
+// Without recursion: the deep tree is 100,000 levels.
+TreeSize measure_tree(const Node& root) {
+    TreeSize size;
+    std::vector<Node> pending{root};
+    Child child;
+    while (!pending.empty()) {
+        const Node directory = pending.back();
+        pending.pop_back();
+        for (std::uint32_t i = 0; child_at(directory, i, child); ++i) {
+            ++size.entries;
+            if (child.is_directory) {
+                ++size.directories;
+                pending.push_back(child.node);
+            }
+        }
+    }
+    return size;
+}
+
+// A node_modules root with as many top-level packages as it takes to reach
+// `entries` objects below it.
+Node node_modules_root(std::uint64_t entries) {
+    Node root{Kind::Modules, 0, UINT32_MAX, 42};
+    Child child;
+    std::uint64_t total = 0;
+    std::uint32_t packages = 0;
+    while (total < entries && child_at(root, packages, child)) {
+        total += 1 + measure_tree(child.node).entries;
+        ++packages;
+    }
+    root.count = packages;
+    return root;
+}
+
+// ---- The platform -----------------------------------------------------------------
+
+constexpr std::uint32_t FILE_ATTRIBUTE_ARCHIVE_BIT = 0x20;
+
+class GeneratedTreePlatform;
+
+// The walk keeps one listing open at a time, so one static slot holds it:
+// neither malloc nor the heap count sees the platform's own object.
+class GeneratedListing final : public DirectoryListing {
+public:
+    GeneratedListing(GeneratedTreePlatform& platform, const Node& directory, std::size_t path_length)
+        : platform_(platform), directory_(directory), path_length_(path_length) {}
+    bool next(DirEntry& entry) override;
+
+    static void* operator new(std::size_t size) {
+        if (slot_in_use_ || size > sizeof slot_) std::abort();
+        slot_in_use_ = true;
+        return slot_;
+    }
+    static void operator delete(void*) { slot_in_use_ = false; }
+
+private:
+    GeneratedTreePlatform& platform_;
+    Node directory_;
+    std::size_t path_length_;
+    std::uint32_t index_ = 0;
+    Child child_;
+
+    alignas(std::max_align_t) static inline unsigned char slot_[256];
+    static inline bool slot_in_use_ = false;
+};
+
+// Every operation the walk uses costs next to nothing; the rest must not be called.
+class GeneratedTreePlatform final : public Platform {
+public:
+    GeneratedTreePlatform(const OsString& root_path, const Node& root, std::uint64_t directories)
+        : root_path_(root_path), root_(root) {
+        pending_.reserve(directories + 1);  // never grows inside a measurement
+    }
+
+    void reset() {
+        pending_.clear();
+        pending_.push_back({root_, root_path_.size()});
+        grants_ = 0;
+        out_of_order_ = false;
+    }
+    std::uint64_t grants() const { return grants_; }
+    bool out_of_order() const { return out_of_order_; }
+
+    // The listing reports each directory entry here. The walk lists directories
+    // last-in first-out, so the next one it opens is the last one reported.
+    void pending_directory(const Node& node, std::size_t path_length) {
+        pending_.push_back({node, path_length});
+        max_pending_ = std::max(max_pending_, pending_.size());
+        longest_directory_path_ = std::max(longest_directory_path_, path_length);
+    }
+    std::size_t max_pending() const { return max_pending_; }
+    std::size_t longest_directory_path() const { return longest_directory_path_; }
+
+    std::optional<std::uint32_t> query_attributes_no_follow(const char16_t*) override {
+        return FILE_ATTRIBUTE_DIRECTORY_BIT;
+    }
+    std::unique_ptr<DirectoryListing> open_directory_listing(const char16_t* directory) override {
+        if (pending_.empty()) {
+            out_of_order_ = true;
+            return nullptr;
+        }
+        const Pending next = pending_.back();
+        pending_.pop_back();
+        // A cheap check that the walk opened the directory we expect: its path ends here.
+        if (directory[next.path_length] != u'\0') out_of_order_ = true;
+        return std::make_unique<GeneratedListing>(*this, next.node, next.path_length);
+    }
+    std::uint32_t get_named_security_info_w(const char16_t*, std::uint32_t, std::uint32_t,
+                                            Acl* dacl, SecurityDescriptor* descriptor) override {
+        ++grants_;
+        *dacl = reinterpret_cast<Acl>(&dummy_);
+        *descriptor = reinterpret_cast<SecurityDescriptor>(&dummy_);
+        return 0;
+    }
+    std::uint32_t set_entries_in_acl_w(std::uint32_t, const ExplicitAccess*, Acl,
+                                       Acl* new_acl) override {
+        *new_acl = reinterpret_cast<Acl>(&dummy_);
+        return 0;
+    }
+    std::uint32_t set_named_security_info_w(const char16_t*, std::uint32_t, std::uint32_t,
+                                            Acl) override {
+        return 0;
+    }
+    void local_free(void*) override {}
+
+    // Not used by the walk.
+    OsString get_command_line() override { std::abort(); }
+    OsString get_module_file_name() override { std::abort(); }
+    Handle get_std_handle(std::uint32_t) override { std::abort(); }
+    bool get_console_mode(Handle) override { std::abort(); }
+    std::uint32_t get_console_output_cp() override { std::abort(); }
+    BoolResult write_console_w(Handle, std::u16string_view) override { std::abort(); }
+    BoolResult write_file(Handle, std::string_view) override { std::abort(); }
+    [[noreturn]] void exit_process(std::uint32_t) override { std::abort(); }
+    std::uint32_t create_app_container_profile(const char16_t*, const char16_t*, const char16_t*,
+                                               Sid*) override {
+        std::abort();
+    }
+    std::uint32_t derive_app_container_sid_from_app_container_name(const char16_t*, Sid*) override {
+        std::abort();
+    }
+    BoolResult create_well_known_sid(std::uint32_t, Sid, void*, std::uint32_t*) override {
+        std::abort();
+    }
+    BoolResult initialize_proc_thread_attribute_list(void*, std::uint32_t, std::uint32_t,
+                                                     std::size_t*) override {
+        std::abort();
+    }
+    BoolResult update_proc_thread_attribute(void*, std::uint32_t, std::uintptr_t, void*,
+                                            std::size_t) override {
+        std::abort();
+    }
+    void delete_proc_thread_attribute_list(void*) override { std::abort(); }
+    HandleResult create_job_object_w() override { std::abort(); }
+    BoolResult set_information_job_object(Handle, std::uint32_t, const JobExtendedLimitInformation*,
+                                          std::uint32_t) override {
+        std::abort();
+    }
+    BoolResult create_process_w(char16_t*, bool, std::uint32_t, const char16_t*, const char16_t*,
+                                StartupInfoEx*, ProcessInformation*) override {
+        std::abort();
+    }
+    BoolResult assign_process_to_job_object(Handle, Handle) override { std::abort(); }
+    std::uint32_t resume_thread(Handle, std::uint32_t*) override { std::abort(); }
+    std::uint32_t wait_for_single_object(Handle, std::uint32_t) override { std::abort(); }
+    BoolResult get_exit_code_process(Handle, std::uint32_t*) override { std::abort(); }
+    void terminate_process(Handle, std::uint32_t) override { std::abort(); }
+    BoolResult set_handle_information(Handle, std::uint32_t, std::uint32_t) override {
+        std::abort();
+    }
+    HandleResult create_file_w(const char16_t*, std::uint32_t, std::uint32_t,
+                               const SecurityAttributes*, std::uint32_t, std::uint32_t) override {
+        std::abort();
+    }
+    bool close_handle(Handle) override { std::abort(); }
+    const char16_t* get_environment_strings_w(std::uint32_t*) override { std::abort(); }
+    void free_environment_strings_w(const char16_t*) override { std::abort(); }
+    std::string format_message(std::uint32_t) override { std::abort(); }
+
+private:
+    struct Pending {
+        Node node;
+        std::size_t path_length;
+    };
+
+    OsString root_path_;
+    Node root_;
+    std::vector<Pending> pending_;
+    std::uint64_t grants_ = 0;
+    bool out_of_order_ = false;
+    std::size_t max_pending_ = 0;
+    std::size_t longest_directory_path_ = 0;
+    std::uint64_t dummy_ = 0;
+};
+
+bool GeneratedListing::next(DirEntry& entry) {
+    if (!child_at(directory_, index_, child_)) return false;
+    ++index_;
+    entry.name.assign(child_.name.units, child_.name.length);
+    entry.attributes = child_.is_directory ? FILE_ATTRIBUTE_DIRECTORY_BIT : FILE_ATTRIBUTE_ARCHIVE_BIT;
+    // The walk joins with one separator: the root path never ends with one.
+    if (child_.is_directory) {
+        platform_.pending_directory(child_.node, path_length_ + 1 + child_.name.length);
+    }
+    return true;
+}
+
+// ---- The benchmarks ------------------------------------------------------------------
+
+void walk(benchmark::State& state, const Node& root) {
+    const TreeSize size = measure_tree(root);
+    const std::uint64_t objects = size.entries + 1;  // and the root itself
+    const OsString root_path = u"C:\\bench\\tree";
+    GeneratedTreePlatform platform(root_path, root, size.directories);
+    static unsigned char container_sid[16];
+
+    std::int64_t peak = 0;
+    for (auto _ : state) {
+        platform.reset();
+        HeapPeak heap;
+        const Status<SandboxError> granted =
+            grant_allow_set_root(platform, root_path, container_sid, ALLOW_SET_READ_ACCESS, false);
+        peak = std::max(peak, heap.peak());
+        if (!granted || platform.out_of_order() || platform.grants() != objects) {
+            state.SkipWithError("the walk did not visit the generated tree as expected");
+            break;
+        }
+    }
+    const auto per_object = static_cast<double>(objects);
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * objects));
+    state.counters["objects"] = per_object;
+    state.counters["max_pending_dirs"] = static_cast<double>(platform.max_pending());
+    state.counters["max_path_units"] = static_cast<double>(platform.longest_directory_path());
+    state.counters["ns_per_object"] = benchmark::Counter(
+        per_object * 1e-9, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    state.counters["peak_heap_bytes"] = static_cast<double>(peak);
+}
+
+void BM_GrantWalkWide(benchmark::State& state) {
+    walk(state, {Kind::WideRoot, 0, static_cast<std::uint32_t>(state.range(0)), 0});
+}
+BENCHMARK(BM_GrantWalkWide)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+void BM_GrantWalkDeep(benchmark::State& state) {
+    walk(state, {Kind::DeepDirectory, 0, static_cast<std::uint32_t>(state.range(0)), 0});
+}
+BENCHMARK(BM_GrantWalkDeep)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+void BM_GrantWalkNodeModules(benchmark::State& state) {
+    walk(state, node_modules_root(static_cast<std::uint64_t>(state.range(0))));
+}
+BENCHMARK(BM_GrantWalkNodeModules)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace zub
