@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The one test command: installs what is missing, builds the host, host-asan and
-# mingw presets and runs every suite through ctest (the Windows build under Wine).
+# mingw presets and runs every suite through ctest (the Windows build under Wine),
+# then the fuzz targets for a bounded time each (clang and libFuzzer), then the
+# static analysis of tools/lint.sh.
 # Prints ctest's summaries; exits non-zero when anything fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -9,7 +11,7 @@ tools/install-deps.sh || exit 1
 mkdir -p build
 status=0
 summaries=()
-for preset in host host-asan mingw; do
+for preset in host host-asan mingw fuzz; do
   echo "==== $preset: configure and build"
   if ! { cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset"; } >"build/$preset.log" 2>&1; then
     tail -n 40 "build/$preset.log"
@@ -20,11 +22,23 @@ for preset in host host-asan mingw; do
   echo "==== $preset: test"
   out=$(ctest --preset "$preset" 2>&1)
   rc=$?
-  echo "$out" | grep -E -A30 '(tests passed|tests failed)' 
+  if [ "$preset" = fuzz ]; then
+    echo "$out" | grep -E 'Test +#|stat::number_of_executed_units'
+  fi
+  echo "$out" | grep -E -A30 '(tests passed|tests failed)'
+
   summaries+=("$preset: $(echo "$out" | grep -E 'tests passed|tests failed' | tail -n 1)")
   [ $rc -eq 0 ] || status=1
 done
 
+echo "==== lint"
+if tools/lint.sh >build/lint.log 2>&1; then
+  summaries+=("lint: no findings")
+else
+  tail -n 60 build/lint.log
+  summaries+=("lint: FINDINGS (see above)")
+  status=1
+fi
 
 # The Wine prefix's server outlives the tests otherwise.
 if [ -d build/mingw/wineprefix ]; then

@@ -28,13 +28,18 @@ static int read_spec(const wchar_t* path) {
     if (!ok) return -1;
     text[size] = 0;
     int count = 0;
-    for (char* line = strtok(text, "\r\n"); line && count < MAX_COMMANDS; line = strtok(NULL, "\r\n")) {
+    for (char* line = text; *line && count < MAX_COMMANDS;) {
+        char* end = line + strcspn(line, "\r\n");
+        const char next = *end;
+        *end = 0;
         char* tab = strchr(line, '\t');
-        if (!tab) continue;
-        *tab = 0;
-        lstrcpynA(labels[count], line, (int)sizeof labels[count]);
-        if (!MultiByteToWideChar(CP_UTF8, 0, tab + 1, -1, commands[count], 8192)) return -1;
-        ++count;
+        if (tab) {
+            *tab = 0;
+            lstrcpynA(labels[count], line, (int)sizeof labels[count]);
+            if (!MultiByteToWideChar(CP_UTF8, 0, tab + 1, -1, commands[count], 8192)) return -1;
+            ++count;
+        }
+        line = next ? end + 1 : end;
     }
     return count;
 }
@@ -53,7 +58,7 @@ int wmain(int argc, wchar_t** argv) {
     }
 
     /* Every command gets the same standard handles: the null device. */
-    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, NULL, TRUE};
+    SECURITY_ATTRIBUTES inheritable = {(DWORD)sizeof inheritable, NULL, TRUE};
     HANDLE nul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                              &inheritable, OPEN_EXISTING, 0, NULL);
     STARTUPINFOW startup = {0};

@@ -16,6 +16,7 @@ namespace {
 // call site, so the abort states what exit_process guarantees.
 [[noreturn]] void exit_with(Platform& platform, std::uint32_t status) {
     platform.exit_process(status);
+    // cppcheck-suppress unreachableCode
     std::abort();
 }
 

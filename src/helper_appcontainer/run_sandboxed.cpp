@@ -34,7 +34,7 @@ Status<SandboxError> grant_list(Platform& platform, const std::vector<OsString>&
                                 std::uint32_t access_mask, bool best_effort) {
     for (const OsString& root : roots) {
         auto granted = grant_allow_set_root(platform, root, sid, access_mask, best_effort);
-        if (!granted) return std::move(granted.error());
+        if (!granted) return std::move(granted).error();
     }
     return Ok{};
 }
@@ -97,7 +97,7 @@ RunResult run_sandboxed(Platform& platform, HelperRequest request) {
 
     auto stdio = build_child_stdio(platform, request.stdin_mode, request.stdout_mode,
                                    request.stderr_mode);
-    if (!stdio) return std::move(stdio.error());
+    if (!stdio) return std::move(stdio).error();
 
     std::u16string command_line = build_command_line(request.program, request.args);
     auto environment = build_env_block(platform, request.env, request.env_clear);

@@ -158,7 +158,7 @@ Result<HelperRequest, ArgvError> parse_helper_args(std::vector<OsString> argumen
     bool separator_seen = false;
     while (!separator_seen) {
         if (next == count) return ArgvError{MissingSeparator{}};
-        OsString& argument = arguments[next++];
+        const OsString& argument = arguments[next++];
         // Valid or not, the lossy text is what an UnknownFlag shows; for a
         // valid argument it is exactly its UTF-8 bytes.
         std::string text = to_utf8_lossy(argument);

@@ -15,7 +15,10 @@ class [[nodiscard]] Result {
     static_assert(!std::is_same_v<T, E>, "value and failure types must differ");
 
 public:
+    // Implicit on purpose: "return value;" and "return failure;" build the result.
+    // cppcheck-suppress noExplicitConstructor
     Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}
+    // cppcheck-suppress noExplicitConstructor
     Result(E error) : state_(std::in_place_index<1>, std::move(error)) {}
 
     bool ok() const { return state_.index() == 0; }

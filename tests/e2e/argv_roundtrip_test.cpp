@@ -72,7 +72,8 @@ TEST(ArgvRoundTrip, GeneratedVectorsArriveUnchanged) {
     const std::vector<std::u16string> all = generated_items(300);
     e2e::TempDir dir;
     for (std::size_t start = 0, index = 0; start < all.size(); start += 100, ++index) {
-        const std::vector<std::u16string> batch(all.begin() + start, all.begin() + start + 100);
+        const auto first = all.begin() + static_cast<std::ptrdiff_t>(start);
+        const std::vector<std::u16string> batch(first, first + 100);
         SCOPED_TRACE("batch " + std::to_string(index));
         const std::vector<std::u16string> got = child_arguments(dir, batch, static_cast<int>(index));
         ASSERT_EQ(got.size(), batch.size());

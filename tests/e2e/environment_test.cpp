@@ -29,7 +29,7 @@ std::vector<std::u16string> env_flags(const std::vector<std::u16string>& overrid
     return flags;
 }
 
-std::optional<e2e::ProbeReport> run_probe(const e2e::TempDir& dir, e2e::RunFlags flags,
+std::optional<e2e::ProbeReport> run_probe(const e2e::TempDir& dir, const e2e::RunFlags& flags,
                                           const std::optional<std::wstring>& environment,
                                           const wchar_t* report_name) {
     const std::wstring report_path = dir.file(report_name);

@@ -178,7 +178,8 @@ LONG WINAPI end_with_exception_code(EXCEPTION_POINTERS* pointers) {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 3) {
-        std::fputs("usage: zub-probe REPORT report|exit CODE|crash|grandchild|hang|sleep\n", stderr);
+        (void)std::fputs("usage: zub-probe REPORT report|exit CODE|crash|grandchild|hang|sleep\n",
+                         stderr);
         return 2;
     }
     const wchar_t* path = argv[1];
@@ -192,6 +193,6 @@ int wmain(int argc, wchar_t** argv) {
         Sleep(SLEEP_LIMIT_MS);
         return 0;
     }
-    std::fputs("zub-probe: unknown action\n", stderr);
+    (void)std::fputs("zub-probe: unknown action\n", stderr);
     return 2;
 }

@@ -9,7 +9,7 @@
 namespace zub {
 namespace {
 
-std::u16string with_nul(std::u16string text) { return text + u'\0'; }
+std::u16string with_nul(const std::u16string& text) { return text + u'\0'; }
 
 TEST(CommandLine, WorkedExamples) {
     struct Case {

@@ -32,6 +32,8 @@ struct OutcomeCase {
     std::string line;
 };
 
+void PrintTo(const OutcomeCase& c, std::ostream* out) { *out << c.name; }
+
 class EntryPointOutcome : public ::testing::TestWithParam<OutcomeCase> {};
 
 TEST_P(EntryPointOutcome, WritesOneLineAndExitsWithItsStatus) {
@@ -109,6 +111,8 @@ struct StderrCase {
     bool bytes_written;
     bool console_written;
 };
+
+void PrintTo(const StderrCase& c, std::ostream* out) { *out << c.name; }
 
 class EntryPointStderr : public ::testing::TestWithParam<StderrCase> {};
 

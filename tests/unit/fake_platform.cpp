@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cstring>
+#include <iterator>
 
 namespace zub::test {
 
@@ -11,9 +13,9 @@ OsString os(std::string_view utf8) { return to_utf16(utf8); }
 namespace {
 
 std::string hex(std::uintptr_t value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(value));
-    return text;
+    char digits[2 * sizeof value];
+    char* end = std::to_chars(std::begin(digits), std::end(digits), value, 16).ptr;
+    return "0x" + std::string(digits, end);
 }
 
 std::string text(const char16_t* wide) { return wide ? to_utf8_lossy(wide) : "(null)"; }
@@ -292,7 +294,9 @@ std::unique_ptr<DirectoryListing> FakePlatform::open_directory_listing(const cha
     const OsString dir = directory;
     for (const OsString& name : it->second.children) {
         // Entries that vanished since they were added are not listed.
-        auto child = files.find(dir + u"\\" + name);
+        OsString path = dir;
+        path.append(u"\\").append(name);
+        auto child = files.find(path);
         if (child != files.end()) entries.push_back({name, child->second.attributes});
     }
     return std::make_unique<FakeListing>(*this, dir, std::move(entries));

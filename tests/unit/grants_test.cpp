@@ -253,13 +253,13 @@ public:
     }
     std::uint32_t get_named_security_info_w(const char16_t*, std::uint32_t, std::uint32_t,
                                             Acl* dacl, SecurityDescriptor* descriptor) override {
-        *descriptor = reinterpret_cast<SecurityDescriptor>(&descriptor_token);
-        *dacl = reinterpret_cast<Acl>(&descriptor_token);
+        *descriptor = reinterpret_cast<SecurityDescriptor>(&descriptor_token_);
+        *dacl = reinterpret_cast<Acl>(&descriptor_token_);
         return 0;
     }
     std::uint32_t set_entries_in_acl_w(std::uint32_t, const ExplicitAccess*, Acl,
                                        Acl* new_acl) override {
-        *new_acl = reinterpret_cast<Acl>(&acl_token);
+        *new_acl = reinterpret_cast<Acl>(&acl_token_);
         return 0;
     }
     std::uint32_t set_named_security_info_w(const char16_t* path, std::uint32_t, std::uint32_t,
@@ -267,7 +267,7 @@ public:
         if (++granted == DEPTH + 1) deepest_length = std::char_traits<char16_t>::length(path);
         return 0;
     }
-    void local_free(void* memory) override { ++(memory == &acl_token ? acl_frees : descriptor_frees); }
+    void local_free(void* memory) override { ++(memory == &acl_token_ ? acl_frees : descriptor_frees); }
 
     int listings = 0;
     int granted = 0;
@@ -289,8 +289,8 @@ private:
     private:
         bool has_child_;
     };
-    char descriptor_token = 0;
-    char acl_token = 0;
+    char descriptor_token_ = 0;
+    char acl_token_ = 0;
 };
 
 TEST(Grants, HundredThousandDeepTreeIsWalkedIteratively) {

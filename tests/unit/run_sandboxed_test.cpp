@@ -112,13 +112,13 @@ TEST(RunSandboxed, FaultSweepFailsCleanlyAtEveryCall) {
     ASSERT_GE(faults.size(), 25u);
 
     const std::set<std::string> plain_roots = {"C:\\pkg", "C:\\out"};
-    constexpr std::uint32_t code = 1314;
+    constexpr std::uint32_t FAILURE_CODE = 1314;
     int failing_points = 0;
     for (const Fault& fault : faults) {
         SCOPED_TRACE(fault.detail + " (call " + std::to_string(fault.nth) + ")");
         FakePlatform fake;
         set_up_machine(fake);
-        fake.fail(fault.operation, fault.nth, code);
+        fake.fail(fault.operation, fault.nth, FAILURE_CODE);
         auto result = run_sandboxed(fake, full_request());
 
         // Which faults must end the run, and with what.
@@ -201,6 +201,8 @@ struct RecordCase {
     bool internet_client;
     bool working_dir;
 };
+
+void PrintTo(const RecordCase& c, std::ostream* out) { *out << c.name; }
 
 class RunRecords : public ::testing::TestWithParam<RecordCase> {};
 

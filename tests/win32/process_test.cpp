@@ -28,7 +28,7 @@ DWORD env_number(const wchar_t* name) {
 // never reaches the tests.
 //   exit:N  exits with N;  sleep  never ends;  env  exits with ZUB_CHILD_CODE;
 //   cwd     exits with 0 when the current directory is ZUB_EXPECT_CWD, else 1.
-[[maybe_unused]] const bool child_mode_handled = [] {
+[[maybe_unused]] const bool CHILD_MODE_HANDLED = [] {
     const wchar_t* flag = std::wcsstr(GetCommandLineW(), CHILD_FLAG);
     if (flag == nullptr) return false;
     const std::wstring mode = flag + std::wcslen(CHILD_FLAG);

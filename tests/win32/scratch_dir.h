@@ -86,6 +86,8 @@ inline std::string unix_path_of(const std::wstring& path) {
 }
 
 // Runs a Unix program (absolute path) to its end; false when that cannot be done.
+// The strings are copies on purpose: the spawn call takes writable argv strings.
+// cppcheck-suppress passedByValue
 inline bool run_unix(std::string program, std::string arg1, std::string arg2, std::string arg3) {
     auto* spawn = reinterpret_cast<UnixSpawn>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "__wine_unix_spawnvp")));
