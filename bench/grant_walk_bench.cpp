@@ -468,13 +468,14 @@ void walk(benchmark::State& state, const Node& root) {
             break;
         }
     }
-    const auto per_object = static_cast<double>(objects);
+    const auto object_count = static_cast<double>(objects);
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * objects));
-    state.counters["objects"] = per_object;
+    state.counters["objects"] = object_count;
     state.counters["max_pending_dirs"] = static_cast<double>(platform.max_pending());
     state.counters["max_dir_path_units"] = static_cast<double>(platform.longest_directory_path());
-    state.counters["ns_per_object"] = benchmark::Counter(
-        per_object * 1e-9, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    state.counters["ns_per_object"] =
+        benchmark::Counter(object_count * 1e-9, benchmark::Counter::kIsIterationInvariantRate |
+                                                    benchmark::Counter::kInvert);
     state.counters["peak_heap_bytes"] = static_cast<double>(peak);
 }
 

@@ -74,10 +74,10 @@ class Build:
 
     def time(self, commands: dict[str, str], runs: int, warmup: int,
              exit_codes: dict[str, str] | None = None) -> dict[str, list[float]]:
-        spec = self.dir / "bench" / "wine_compare.spec"
-        spec.write_text("".join(f"{label}\t{line}\n" for label, line in commands.items()),
+        listing = self.dir / "bench" / "wine_compare.commands"
+        listing.write_text("".join(f"{label}\t{line}\n" for label, line in commands.items()),
                         encoding="utf-8")
-        done = self.wine(str(self.timer), windows_path(spec), str(runs), str(warmup), check=False)
+        done = self.wine(str(self.timer), windows_path(listing), str(runs), str(warmup), check=False)
         if done.returncode != 0:
             sys.exit(f"zub-bench-timer failed ({done.returncode}): {done.stderr.strip()}")
         samples: dict[str, list[float]] = {label: [] for label in commands}

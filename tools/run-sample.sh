@@ -20,7 +20,7 @@ args=(--protocol-version 1 --appcontainer-name zub.sample
       --readable-dir 'Z:'"${sample//\//\\}"
       --env ZUB_SAMPLE=granted --working-dir 'Z:'"${sample//\//\\}"
       --stdio-stdin null --stdio-stdout inherit --stdio-stderr inherit
-      -- 'C:\windows\system32\cmd.exe' /c 'echo hello from the sandbox & set ZUB_SAMPLE & cd & exit 3')
+      -- 'C:\windows\system32\cmd.exe' /c 'echo hello from the sandbox& set ZUB_SAMPLE& cd& exit 3')
 
 echo "\$ zub-sandbox-helper-winetest.exe ${args[*]}"
 set +e

@@ -1,6 +1,6 @@
-/* zub-bench-timer SPEC RUNS WARMUP
+/* zub-bench-timer COMMANDS RUNS WARMUP
  * Times whole process lifetimes from the Windows side, so the Linux-side cost
- * of starting Wine itself is not in the figures. SPEC is a UTF-8 file of lines
+ * of starting Wine itself is not in the figures. COMMANDS is a UTF-8 file of lines
  * "LABEL<TAB>COMMAND LINE". Each round runs every command once, the order
  * reversed on odd rounds so a drift in the machine's speed hits all commands
  * alike; the first WARMUP rounds are run but not reported. Each run is timed
@@ -18,7 +18,7 @@ static char labels[MAX_COMMANDS][64];
 static wchar_t commands[MAX_COMMANDS][8192];
 static wchar_t scratch[8192];
 
-static int read_spec(const wchar_t* path) {
+static int read_commands(const wchar_t* path) {
     HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
     if (file == INVALID_HANDLE_VALUE) return -1;
     static char text[65536];
@@ -46,14 +46,14 @@ static int read_spec(const wchar_t* path) {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc != 4) {
-        fputs("usage: zub-bench-timer SPEC RUNS WARMUP\n", stderr);
+        fputs("usage: zub-bench-timer COMMANDS RUNS WARMUP\n", stderr);
         return 2;
     }
-    const int count = read_spec(argv[1]);
+    const int count = read_commands(argv[1]);
     const int runs = _wtoi(argv[2]);
     const int warmup = _wtoi(argv[3]);
     if (count <= 0) {
-        fputs("zub-bench-timer: cannot read the spec\n", stderr);
+        fputs("zub-bench-timer: cannot read the commands file\n", stderr);
         return 2;
     }
 
