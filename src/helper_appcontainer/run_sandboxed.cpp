@@ -14,7 +14,6 @@
 namespace zub {
 namespace {
 
-constexpr std::uintptr_t PROC_THREAD_ATTRIBUTE_SECURITY_CAPABILITIES = 0x00020009;
 constexpr std::uint32_t JOB_OBJECT_EXTENDED_LIMIT_INFORMATION_CLASS = 9;
 constexpr std::uint32_t JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE = 0x00002000;
 constexpr std::uint32_t STARTF_USESTDHANDLES_FLAG = 0x00000100;
@@ -80,7 +79,7 @@ RunResult run_sandboxed(Platform& platform, HelperRequest request) {
     }
     attribute_list.mark_initialized();
     const BoolResult updated = platform.update_proc_thread_attribute(
-        list, 0, PROC_THREAD_ATTRIBUTE_SECURITY_CAPABILITIES, &security_capabilities,
+        list, 0, SECURITY_CAPABILITIES_ATTRIBUTE, &security_capabilities,
         sizeof(SecurityCapabilities));
     if (!updated.ok) return failed(sandbox_error::UpdateProcThreadAttribute{updated.error});
 

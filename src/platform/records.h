@@ -128,6 +128,10 @@ constexpr std::uint32_t HRESULT_ALREADY_EXISTS = 0x800700B7;
 constexpr std::uint32_t FILE_ATTRIBUTE_DIRECTORY_BIT = 0x00000010;
 constexpr std::uint32_t FILE_ATTRIBUTE_REPARSE_POINT_BIT = 0x00000400;
 
+// PROC_THREAD_ATTRIBUTE_SECURITY_CAPABILITIES, under a name the system headers do not define.
+constexpr std::uintptr_t SECURITY_CAPABILITIES_ATTRIBUTE = 0x00020009;
+constexpr std::uint32_t WIN_CAPABILITY_INTERNET_CLIENT_SID = 85;
+
 constexpr std::uint32_t STD_INPUT_HANDLE_ID = 0xFFFFFFF6;
 constexpr std::uint32_t STD_OUTPUT_HANDLE_ID = 0xFFFFFFF5;
 constexpr std::uint32_t STD_ERROR_HANDLE_ID = 0xFFFFFFF4;

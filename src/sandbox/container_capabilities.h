@@ -10,7 +10,6 @@
 
 namespace zub {
 
-constexpr std::uint32_t WIN_CAPABILITY_INTERNET_CLIENT_SID = 85;
 constexpr std::uint32_t SE_GROUP_ENABLED_ATTRIBUTE = 0x00000004;
 constexpr std::size_t CAPABILITY_SID_BUFFER_SIZE = 64;
 

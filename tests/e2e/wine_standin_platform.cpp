@@ -11,8 +11,6 @@
 namespace zub {
 namespace {
 
-constexpr std::uint32_t WIN_CAPABILITY_INTERNET_CLIENT_SID = 85;
-constexpr std::uintptr_t SECURITY_CAPABILITIES_ATTRIBUTE = 0x00020009;
 constexpr std::uint32_t HRESULT_INVALID_ARG = 0x80070057;
 // Real container names are at most 64 characters; a key name holds 255.
 constexpr std::size_t MAX_NAME_UNITS = 63;
