@@ -13,7 +13,6 @@ namespace zub {
 constexpr std::uint32_t NUL_READ_ACCESS = 0x00120089;   // FILE_GENERIC_READ
 constexpr std::uint32_t NUL_WRITE_ACCESS = 0x00120116;  // FILE_GENERIC_WRITE
 constexpr std::uint32_t HANDLE_FLAG_INHERIT_BIT = 1;
-constexpr std::uint32_t OPEN_EXISTING_DISPOSITION = 3;
 
 // Owns the handles it opened (closed first to last); the three stream values
 // may be the helper's own handles, which are never closed here.

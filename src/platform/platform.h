@@ -30,14 +30,21 @@ struct HandleResult {
 struct DirEntry {
     OsString name;
     std::uint32_t attributes;
+    std::uint64_t file_id;
 };
 
-// An open directory listing; closing it (FindClose) is the destructor's job.
+// A listing read through a directory handle, which it borrows.
 class DirectoryListing {
 public:
     virtual ~DirectoryListing() = default;
     // The next entry; false at the end of the listing or on a read error.
     virtual bool next(DirEntry& entry) = 0;
+};
+
+// What an open handle says of its object (GetFileInformationByHandle).
+struct FileIdentity {
+    std::uint32_t attributes;
+    std::uint64_t file_id;
 };
 
 class Platform {
@@ -66,23 +73,29 @@ public:
     // Security functions.
     virtual BoolResult create_well_known_sid(std::uint32_t type, Sid domain_sid, void* buffer,
                                              std::uint32_t* size) = 0;
-    virtual std::uint32_t get_named_security_info_w(const char16_t* path,
-                                                    std::uint32_t object_type,
-                                                    std::uint32_t security_info, Acl* dacl,
-                                                    SecurityDescriptor* descriptor) = 0;
+    // A DACL read and written through an open handle, so nothing is resolved
+    // again by path. Both return a Win32 error code, 0 on success.
+    virtual std::uint32_t get_security_info(Handle object, std::uint32_t object_type,
+                                            std::uint32_t security_info, Acl* dacl,
+                                            SecurityDescriptor* descriptor) = 0;
     virtual std::uint32_t set_entries_in_acl_w(std::uint32_t count, const ExplicitAccess* entries,
                                                Acl old_acl, Acl* new_acl) = 0;
-    virtual std::uint32_t set_named_security_info_w(const char16_t* path,
-                                                    std::uint32_t object_type,
-                                                    std::uint32_t security_info, Acl dacl) = 0;
+    virtual std::uint32_t set_security_info(Handle object, std::uint32_t object_type,
+                                            std::uint32_t security_info, Acl dacl) = 0;
     virtual void local_free(void* memory) = 0;
 
-    // File functions: a path's own attributes (a final reparse point is not
-    // followed), or nothing when they cannot be read; and a directory's entries.
-    virtual std::optional<std::uint32_t> query_attributes_no_follow(const char16_t* path) = 0;
+    // Files by handle. `open_relative` opens `name` inside `directory` by its
+    // literal name (NtCreateFile with a root directory; no Win32 path rules),
+    // a final reparse point itself and not its target, for backup intent.
+    virtual HandleResult open_relative(Handle directory, std::u16string_view name,
+                                       std::uint32_t access) = 0;
+    virtual BoolResult get_file_information_by_handle(Handle file, FileIdentity* identity) = 0;
     // Null when the listing cannot be started; an empty directory gives a
     // listing without entries.
-    virtual std::unique_ptr<DirectoryListing> open_directory_listing(const char16_t* directory) = 0;
+    virtual std::unique_ptr<DirectoryListing> open_directory_listing(Handle directory) = 0;
+    // A path's attributes as its parent directory's entry shows them
+    // (FindFirstFileExW), for a path that cannot be opened.
+    virtual std::optional<std::uint32_t> attributes_from_directory_entry(const char16_t* path) = 0;
 
     // Process, thread and job functions.
     virtual BoolResult initialize_proc_thread_attribute_list(void* list, std::uint32_t count,

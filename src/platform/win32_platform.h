@@ -20,16 +20,19 @@ public:
                                                                    Sid* sid) override;
     BoolResult create_well_known_sid(std::uint32_t type, Sid domain_sid, void* buffer,
                                      std::uint32_t* size) override;
-    std::uint32_t get_named_security_info_w(const char16_t* path, std::uint32_t object_type,
-                                            std::uint32_t security_info, Acl* dacl,
-                                            SecurityDescriptor* descriptor) override;
+    std::uint32_t get_security_info(Handle object, std::uint32_t object_type,
+                                    std::uint32_t security_info, Acl* dacl,
+                                    SecurityDescriptor* descriptor) override;
     std::uint32_t set_entries_in_acl_w(std::uint32_t count, const ExplicitAccess* entries,
                                        Acl old_acl, Acl* new_acl) override;
-    std::uint32_t set_named_security_info_w(const char16_t* path, std::uint32_t object_type,
-                                            std::uint32_t security_info, Acl dacl) override;
+    std::uint32_t set_security_info(Handle object, std::uint32_t object_type,
+                                    std::uint32_t security_info, Acl dacl) override;
     void local_free(void* memory) override;
-    std::optional<std::uint32_t> query_attributes_no_follow(const char16_t* path) override;
-    std::unique_ptr<DirectoryListing> open_directory_listing(const char16_t* directory) override;
+    HandleResult open_relative(Handle directory, std::u16string_view name,
+                               std::uint32_t access) override;
+    BoolResult get_file_information_by_handle(Handle file, FileIdentity* identity) override;
+    std::unique_ptr<DirectoryListing> open_directory_listing(Handle directory) override;
+    std::optional<std::uint32_t> attributes_from_directory_entry(const char16_t* path) override;
     BoolResult initialize_proc_thread_attribute_list(void* list, std::uint32_t count,
                                                      std::uint32_t flags,
                                                      std::size_t* size) override;

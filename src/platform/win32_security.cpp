@@ -67,13 +67,12 @@ BoolResult Win32Platform::create_well_known_sid(std::uint32_t type, Sid domain_s
     return result;
 }
 
-std::uint32_t Win32Platform::get_named_security_info_w(const char16_t* path,
-                                                       std::uint32_t object_type,
-                                                       std::uint32_t security_info, Acl* dacl,
-                                                       SecurityDescriptor* descriptor) {
-    return GetNamedSecurityInfoW(win32::wide(path), static_cast<SE_OBJECT_TYPE>(object_type),
-                                 security_info, nullptr, nullptr, reinterpret_cast<PACL*>(dacl),
-                                 nullptr, reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor));
+std::uint32_t Win32Platform::get_security_info(Handle object, std::uint32_t object_type,
+                                               std::uint32_t security_info, Acl* dacl,
+                                               SecurityDescriptor* descriptor) {
+    return GetSecurityInfo(win32::to_win(object), static_cast<SE_OBJECT_TYPE>(object_type),
+                           security_info, nullptr, nullptr, reinterpret_cast<PACL*>(dacl), nullptr,
+                           reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor));
 }
 
 std::uint32_t Win32Platform::set_entries_in_acl_w(std::uint32_t count,
@@ -86,13 +85,10 @@ std::uint32_t Win32Platform::set_entries_in_acl_w(std::uint32_t count,
                             reinterpret_cast<PACL*>(new_acl));
 }
 
-std::uint32_t Win32Platform::set_named_security_info_w(const char16_t* path,
-                                                       std::uint32_t object_type,
-                                                       std::uint32_t security_info, Acl dacl) {
-    // The path is only read; the declaration lacks the const.
-    return SetNamedSecurityInfoW(const_cast<wchar_t*>(win32::wide(path)),
-                                 static_cast<SE_OBJECT_TYPE>(object_type), security_info, nullptr,
-                                 nullptr, reinterpret_cast<PACL>(dacl), nullptr);
+std::uint32_t Win32Platform::set_security_info(Handle object, std::uint32_t object_type,
+                                               std::uint32_t security_info, Acl dacl) {
+    return SetSecurityInfo(win32::to_win(object), static_cast<SE_OBJECT_TYPE>(object_type),
+                           security_info, nullptr, nullptr, reinterpret_cast<PACL>(dacl), nullptr);
 }
 
 void Win32Platform::local_free(void* memory) { LocalFree(memory); }

@@ -2,27 +2,10 @@
 
 #include <vector>
 
-#include "platform/path_join.h"
+#include "platform/owned.h"
 
 namespace zub {
 namespace {
-
-// Owns memory that the security functions handed out; LocalFree once, if any.
-template <class T>
-class LocalMemory {
-public:
-    explicit LocalMemory(Platform& platform) : platform_(platform) {}
-    LocalMemory(const LocalMemory&) = delete;
-    LocalMemory& operator=(const LocalMemory&) = delete;
-    ~LocalMemory() {
-        if (value != nullptr) platform_.local_free(value);
-    }
-
-    T value = nullptr;
-
-private:
-    Platform& platform_;
-};
 
 ExplicitAccess access_entry(Sid sid, std::uint32_t access_mask) {
     ExplicitAccess entry{};
@@ -37,91 +20,160 @@ ExplicitAccess access_entry(Sid sid, std::uint32_t access_mask) {
     return entry;
 }
 
-// A directory still to be listed: its parent's path is the first
-// `parent_length` units of the walk's path buffer, and its name is the tail of
-// the pending-name buffer from `name_offset` on. Both buffers shrink and grow
-// in stack order, so the walk holds one path, not one per pending directory.
-struct PendingDirectory {
-    std::size_t parent_length;
-    std::size_t name_offset;
-};
+bool may_retry_with_fewer_rights(std::uint32_t error) {
+    return error == ERROR_ACCESS_DENIED_CODE || error == ERROR_SHARING_VIOLATION_CODE;
+}
 
-// Depth first with an explicit stack: the depth of the tree costs memory, never
-// call depth. Nothing below the root can fail the walk.
-void grant_tree(Platform& platform, const OsString& root, Sid sid, std::uint32_t access_mask) {
-    OsString path = root;  // the directory being listed, then each of its entries in turn
-    OsString pending_names;
-    std::vector<PendingDirectory> stack;
+// Opens an object, first with every right the grant and the walk need, then
+// without the listing right (which alone can meet a sharing violation, or be
+// refused to an owner who may still write the DACL), then with reading rights
+// only, so that a DACL that cannot be written still fails at its write, and a
+// directory whose DACL cannot be written is still entered.
+template <class Open>
+HandleResult open_for_grant(Open open, bool may_list) {
+    const std::uint32_t list = may_list ? FILE_LIST_DIRECTORY_RIGHT : 0;
+    const std::uint32_t attempts[] = {DACL_WRITE_RIGHTS | list, DACL_WRITE_RIGHTS,
+                                      DACL_READ_RIGHTS | list};
+    HandleResult opened{INVALID_HANDLE, 0};
+    std::uint32_t previous = 0;
+    for (const std::uint32_t access : attempts) {
+        if (access == previous) continue;
+        previous = access;
+        opened = open(access);
+        if (is_closable_handle(opened.handle)) return opened;
+        if (!may_retry_with_fewer_rights(opened.error)) return opened;
+    }
+    return opened;
+}
+
+// A listed name that the relative open takes as one component of this very
+// directory. The system never lists others; a hostile file system might.
+bool is_plain_entry_name(std::u16string_view name) {
+    if (name.empty() || name == u"." || name == u"..") return false;
+    return name.find_first_of(std::u16string_view(u"\\/\0", 3)) == std::u16string_view::npos;
+}
+
+// Opens one listed entry relative to its directory and checks that the handle
+// holds what was listed: no reparse point (a link made in place since the
+// listing) and the same file ID (a different object under the same name).
+UniqueHandle open_listed_entry(Platform& platform, Handle directory, const DirEntry& entry,
+                               FileIdentity& identity) {
+    const bool listed_as_directory = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY_BIT) != 0;
+    const HandleResult opened = open_for_grant(
+        [&](std::uint32_t access) { return platform.open_relative(directory, entry.name, access); },
+        listed_as_directory);
+    UniqueHandle object(platform, opened.handle);
+    if (!object) return {};
+    if (!platform.get_file_information_by_handle(object.get(), &identity).ok) return {};
+    if (identity.attributes & FILE_ATTRIBUTE_REPARSE_POINT_BIT) return {};
+    if (identity.file_id != entry.file_id) return {};
+    return object;
+}
+
+// Depth first with an explicit stack of open directory handles: the depth of
+// the tree costs memory, never call depth, and a pending directory is never
+// looked up again by name. Nothing below the root can fail the walk.
+void grant_tree(Platform& platform, UniqueHandle root, Sid sid, std::uint32_t access_mask) {
+    std::vector<UniqueHandle> pending;
+    pending.push_back(std::move(root));
     DirEntry entry;
-    for (;;) {
-        const std::size_t directory_length = path.size();
-        if (auto listing = platform.open_directory_listing(path.c_str())) {
-            while (listing->next(entry)) {
-                // A link is neither granted nor entered: its target may lie outside the tree.
-                if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT_BIT) continue;
-                path.resize(directory_length);
-                append_path_component(path, entry.name);
-                (void)grant_path_access(platform, path, sid, access_mask);
-                // Entered even when its own grant failed: its contents may still be grantable.
-                if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY_BIT) {
-                    stack.push_back({directory_length, pending_names.size()});
-                    pending_names.append(entry.name);
-                }
-            }
+    FileIdentity identity{};
+    while (!pending.empty()) {
+        const UniqueHandle directory = std::move(pending.back());
+        pending.pop_back();
+        const std::unique_ptr<DirectoryListing> listing = platform.open_directory_listing(directory.get());
+        if (!listing) continue;
+        while (listing->next(entry)) {
+            // A link is neither granted nor entered: its target may lie outside the tree.
+            if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT_BIT) continue;
+            if (!is_plain_entry_name(entry.name)) continue;
+            UniqueHandle object = open_listed_entry(platform, directory.get(), entry, identity);
+            if (!object) continue;
+            (void)grant_object_access(platform, object.get(), sid, access_mask);
+            // Entered even when its own grant failed: its contents may still be grantable.
+            if (identity.attributes & FILE_ATTRIBUTE_DIRECTORY_BIT) pending.push_back(std::move(object));
         }
-        if (stack.empty()) return;
-        const PendingDirectory next = stack.back();
-        stack.pop_back();
-        path.resize(next.parent_length);
-        append_path_component(path, OsStringView(pending_names).substr(next.name_offset));
-        pending_names.resize(next.name_offset);
     }
 }
 
 }  // namespace
 
-Status<SandboxError> grant_path_access(Platform& platform, const OsString& path, Sid sid,
-                                       std::uint32_t access_mask) {
-    // c_str() is exactly the path's units followed by one NUL unit.
-    const char16_t* const wide_path = path.c_str();
+SandboxError grant_error(const GrantFault& fault, const OsString& path) {
+    switch (fault.step) {
+        case GrantFault::Step::Read: return sandbox_error::GetNamedSecurityInfoW{path, fault.code};
+        case GrantFault::Step::Merge: return sandbox_error::SetEntriesInAclW{path, fault.code};
+        case GrantFault::Step::Write: break;
+    }
+    return sandbox_error::SetNamedSecurityInfoW{path, fault.code};
+}
 
+std::optional<GrantFault> grant_object_access(Platform& platform, Handle object, Sid sid,
+                                              std::uint32_t access_mask) {
     // Declared in this order so the new ACL is released before the descriptor.
-    LocalMemory<SecurityDescriptor> descriptor(platform);
+    SecurityDescriptor raw_descriptor = nullptr;
     Acl old_dacl = nullptr;  // points into the descriptor; never released by itself
-    std::uint32_t code = platform.get_named_security_info_w(
-        wide_path, SE_FILE_OBJECT_TYPE, DACL_SECURITY_INFORMATION_FLAG, &old_dacl, &descriptor.value);
-    if (code != 0) return SandboxError{sandbox_error::GetNamedSecurityInfoW{path, code}};
+    std::uint32_t code = platform.get_security_info(object, SE_FILE_OBJECT_TYPE,
+                                                    DACL_SECURITY_INFORMATION_FLAG, &old_dacl,
+                                                    &raw_descriptor);
+    const LocalMemory<SecurityDescriptor> descriptor(platform, raw_descriptor);
+    if (code != 0) return GrantFault{GrantFault::Step::Read, code};
 
     const ExplicitAccess entry = access_entry(sid, access_mask);
-    LocalMemory<Acl> new_dacl(platform);
-    code = platform.set_entries_in_acl_w(1, &entry, old_dacl, &new_dacl.value);
-    if (code != 0) return SandboxError{sandbox_error::SetEntriesInAclW{path, code}};
+    Acl raw_new_dacl = nullptr;
+    code = platform.set_entries_in_acl_w(1, &entry, old_dacl, &raw_new_dacl);
+    const LocalMemory<Acl> new_dacl(platform, raw_new_dacl);
+    if (code != 0) return GrantFault{GrantFault::Step::Merge, code};
 
-    code = platform.set_named_security_info_w(wide_path, SE_FILE_OBJECT_TYPE, DACL_WRITE_FLAGS,
-                                              new_dacl.value);
-    if (code != 0) return SandboxError{sandbox_error::SetNamedSecurityInfoW{path, code}};
-    return Ok{};
+    code = platform.set_security_info(object, SE_FILE_OBJECT_TYPE, DACL_WRITE_FLAGS, new_dacl.get());
+    if (code != 0) return GrantFault{GrantFault::Step::Write, code};
+    return std::nullopt;
 }
 
 Status<SandboxError> grant_allow_set_root(Platform& platform, const OsString& root, Sid sid,
                                           std::uint32_t access_mask, bool best_effort) {
-    // A path with a NUL unit has no system form, so its attributes cannot be read.
+    // A path with a NUL unit has no system form, so it cannot be opened.
     if (root.find(u'\0') != OsString::npos) return Ok{};
-    const std::optional<std::uint32_t> attributes = platform.query_attributes_no_follow(root.c_str());
-    if (!attributes) return Ok{};  // missing or unreadable roots are skipped on every list
+    const HandleResult opened = open_for_grant(
+        [&](std::uint32_t access) {
+            return platform.create_file_w(root.c_str(), access, SHARE_ALL, nullptr,
+                                          OPEN_EXISTING_DISPOSITION, OPEN_NO_FOLLOW_FLAGS);
+        },
+        true);
+    UniqueHandle object(platform, opened.handle);
+
+    std::uint32_t attributes = 0;
+    FileIdentity identity{};
+    if (object) {
+        // Attributes that cannot be read skip the root, as a missing one.
+        if (!platform.get_file_information_by_handle(object.get(), &identity).ok) return Ok{};
+        attributes = identity.attributes;
+    } else {
+        // In use or refused: the directory entry still shows what the path is.
+        if (!may_retry_with_fewer_rights(opened.error)) return Ok{};  // missing, or no such path
+        const std::optional<std::uint32_t> listed = platform.attributes_from_directory_entry(root.c_str());
+        if (!listed) return Ok{};
+        attributes = *listed;
+    }
 
     // A grant on a reparse point would land on its target, possibly outside the named tree.
-    if (*attributes & FILE_ATTRIBUTE_REPARSE_POINT_BIT) {
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT_BIT) {
         if (best_effort) return Ok{};
         return SandboxError{sandbox_error::ReparsePoint{root}};
     }
-
-    Status<SandboxError> granted = grant_path_access(platform, root, sid, access_mask);
-    if (!granted) {
-        if (best_effort) return Ok{};  // and nothing below it is touched
-        return granted;
+    if (!object) {
+        // Its DACL cannot be read without a handle.
+        if (best_effort) return Ok{};
+        return SandboxError{sandbox_error::GetNamedSecurityInfoW{root, opened.error}};
     }
-    if (*attributes & FILE_ATTRIBUTE_DIRECTORY_BIT) grant_tree(platform, root, sid, access_mask);
+
+    if (const auto fault = grant_object_access(platform, object.get(), sid, access_mask)) {
+        if (best_effort) return Ok{};  // and nothing below it is touched
+        return grant_error(*fault, root);
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY_BIT) {
+        // The walk takes the root's handle over, so it is listed through it.
+        grant_tree(platform, std::move(object), sid, access_mask);
+    }
     return Ok{};
 }
 

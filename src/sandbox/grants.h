@@ -1,8 +1,8 @@
 #pragma once
 // Access entries for the container SID on allow-listed paths and the trees below them.
 #include <cstdint>
+#include <optional>
 
-#include "platform/path_join.h"
 #include "platform/platform.h"
 #include "protocol/result.h"
 #include "protocol/sandbox_error.h"
@@ -21,12 +21,37 @@ constexpr std::uint32_t NO_MULTIPLE_TRUSTEE_OPERATION = 0;
 constexpr std::uint32_t TRUSTEE_IS_SID_FORM = 0;
 constexpr std::uint32_t TRUSTEE_IS_GROUP_TYPE = 2;
 
+// Rights the walk opens objects with. Never MAXIMUM_ALLOWED: a DACL written
+// through such a handle is not propagated to existing children.
+constexpr std::uint32_t FILE_LIST_DIRECTORY_RIGHT = 0x00000001;
+constexpr std::uint32_t FILE_READ_ATTRIBUTES_RIGHT = 0x00000080;
+constexpr std::uint32_t READ_CONTROL_RIGHT = 0x00020000;
+constexpr std::uint32_t WRITE_DAC_RIGHT = 0x00040000;
+constexpr std::uint32_t SYNCHRONIZE_RIGHT = 0x00100000;
+constexpr std::uint32_t DACL_READ_RIGHTS = READ_CONTROL_RIGHT | FILE_READ_ATTRIBUTES_RIGHT | SYNCHRONIZE_RIGHT;
+constexpr std::uint32_t DACL_WRITE_RIGHTS = DACL_READ_RIGHTS | WRITE_DAC_RIGHT;
+
+// The root is opened by path with CreateFileW: all sharing, an existing
+// object, directories too, and a final reparse point itself, not its target.
+constexpr std::uint32_t SHARE_ALL = 7;
+constexpr std::uint32_t OPEN_NO_FOLLOW_FLAGS = 0x02200000;  // BACKUP_SEMANTICS | OPEN_REPARSE_POINT
+
+// Which of the three DACL steps failed on an object, with the Win32 error.
+struct GrantFault {
+    enum class Step { Read, Merge, Write } step;
+    std::uint32_t code;
+};
+
+// The failure a root reports for a fault, named after the path-based call
+// that the parent knows.
+SandboxError grant_error(const GrantFault& fault, const OsString& path);
+
 // Grants `root` and, when it is a directory, everything below it.
 Status<SandboxError> grant_allow_set_root(Platform& platform, const OsString& root, Sid sid,
                                           std::uint32_t access_mask, bool best_effort);
 
-// Adds one inheritable allow entry for `sid` to the DACL of `path`.
-Status<SandboxError> grant_path_access(Platform& platform, const OsString& path, Sid sid,
-                                       std::uint32_t access_mask);
+// Adds one inheritable allow entry for `sid` to the DACL of the open `object`.
+std::optional<GrantFault> grant_object_access(Platform& platform, Handle object, Sid sid,
+                                              std::uint32_t access_mask);
 
 }  // namespace zub

@@ -44,23 +44,28 @@ std::uint32_t EnvPlatform::derive_app_container_sid_from_app_container_name(cons
 BoolResult EnvPlatform::create_well_known_sid(std::uint32_t, Sid, void*, std::uint32_t*) {
     ZUB_UNEXPECTED("create_well_known_sid");
 }
-std::uint32_t EnvPlatform::get_named_security_info_w(const char16_t*, std::uint32_t,
-                                                     std::uint32_t, Acl*, SecurityDescriptor*) {
-    ZUB_UNEXPECTED("get_named_security_info_w");
+std::uint32_t EnvPlatform::get_security_info(Handle, std::uint32_t, std::uint32_t, Acl*,
+                                             SecurityDescriptor*) {
+    ZUB_UNEXPECTED("get_security_info");
 }
 std::uint32_t EnvPlatform::set_entries_in_acl_w(std::uint32_t, const ExplicitAccess*, Acl, Acl*) {
     ZUB_UNEXPECTED("set_entries_in_acl_w");
 }
-std::uint32_t EnvPlatform::set_named_security_info_w(const char16_t*, std::uint32_t,
-                                                     std::uint32_t, Acl) {
-    ZUB_UNEXPECTED("set_named_security_info_w");
+std::uint32_t EnvPlatform::set_security_info(Handle, std::uint32_t, std::uint32_t, Acl) {
+    ZUB_UNEXPECTED("set_security_info");
 }
 void EnvPlatform::local_free(void*) { ZUB_UNEXPECTED("local_free"); }
-std::optional<std::uint32_t> EnvPlatform::query_attributes_no_follow(const char16_t*) {
-    ZUB_UNEXPECTED("query_attributes_no_follow");
+HandleResult EnvPlatform::open_relative(Handle, std::u16string_view, std::uint32_t) {
+    ZUB_UNEXPECTED("open_relative");
 }
-std::unique_ptr<DirectoryListing> EnvPlatform::open_directory_listing(const char16_t*) {
+BoolResult EnvPlatform::get_file_information_by_handle(Handle, FileIdentity*) {
+    ZUB_UNEXPECTED("get_file_information_by_handle");
+}
+std::unique_ptr<DirectoryListing> EnvPlatform::open_directory_listing(Handle) {
     ZUB_UNEXPECTED("open_directory_listing");
+}
+std::optional<std::uint32_t> EnvPlatform::attributes_from_directory_entry(const char16_t*) {
+    ZUB_UNEXPECTED("attributes_from_directory_entry");
 }
 BoolResult EnvPlatform::initialize_proc_thread_attribute_list(void*, std::uint32_t, std::uint32_t,
                                                               std::size_t*) {

@@ -30,14 +30,15 @@ public:
                                                Sid*) override;
     std::uint32_t derive_app_container_sid_from_app_container_name(const char16_t*, Sid*) override;
     BoolResult create_well_known_sid(std::uint32_t, Sid, void*, std::uint32_t*) override;
-    std::uint32_t get_named_security_info_w(const char16_t*, std::uint32_t, std::uint32_t, Acl*,
-                                            SecurityDescriptor*) override;
+    std::uint32_t get_security_info(Handle, std::uint32_t, std::uint32_t, Acl*,
+                                    SecurityDescriptor*) override;
     std::uint32_t set_entries_in_acl_w(std::uint32_t, const ExplicitAccess*, Acl, Acl*) override;
-    std::uint32_t set_named_security_info_w(const char16_t*, std::uint32_t, std::uint32_t,
-                                            Acl) override;
+    std::uint32_t set_security_info(Handle, std::uint32_t, std::uint32_t, Acl) override;
     void local_free(void*) override;
-    std::optional<std::uint32_t> query_attributes_no_follow(const char16_t*) override;
-    std::unique_ptr<DirectoryListing> open_directory_listing(const char16_t*) override;
+    HandleResult open_relative(Handle, std::u16string_view, std::uint32_t) override;
+    BoolResult get_file_information_by_handle(Handle, FileIdentity*) override;
+    std::unique_ptr<DirectoryListing> open_directory_listing(Handle) override;
+    std::optional<std::uint32_t> attributes_from_directory_entry(const char16_t*) override;
     BoolResult initialize_proc_thread_attribute_list(void*, std::uint32_t, std::uint32_t,
                                                      std::size_t*) override;
     BoolResult update_proc_thread_attribute(void*, std::uint32_t, std::uintptr_t, void*,

@@ -27,9 +27,7 @@ OsString parent_of(const OsString& path) {
 
 class FakeListing : public DirectoryListing {
 public:
-    FakeListing(FakePlatform& platform, OsString directory, std::vector<DirEntry> entries)
-        : platform_(platform), directory_(std::move(directory)), entries_(std::move(entries)) {}
-    ~FakeListing() override { platform_.log.push_back("FindClose " + to_utf8_lossy(directory_)); }
+    explicit FakeListing(std::vector<DirEntry> entries) : entries_(std::move(entries)) {}
     bool next(DirEntry& entry) override {
         if (position_ == entries_.size()) return false;
         entry = entries_[position_++];
@@ -37,11 +35,21 @@ public:
     }
 
 private:
-    FakePlatform& platform_;
-    OsString directory_;
     std::vector<DirEntry> entries_;
     std::size_t position_ = 0;
 };
+
+// A Win32 path component loses its trailing dots and spaces ("foo. " names "foo").
+OsString trimmed(OsString component) {
+    const auto keep = component.find_last_not_of(u". ");
+    if (keep != OsString::npos) component.resize(keep + 1);
+    return component;
+}
+
+bool is_at_or_below(const OsString& path, const OsString& top) {
+    return path == top || (path.size() > top.size() && path.compare(0, top.size(), top) == 0 &&
+                           path[top.size()] == u'\\');
+}
 
 }  // namespace
 
@@ -70,6 +78,7 @@ void FakePlatform::expect_all_released() {
 void FakePlatform::add_node(const OsString& path, std::uint32_t attributes) {
     FakeNode& node = files[path];
     node.attributes = attributes;
+    node.file_id = next_file_id_++;
     const OsString parent = parent_of(path);
     auto it = files.find(parent);
     if (!parent.empty() && it != files.end()) {
@@ -79,10 +88,58 @@ void FakePlatform::add_node(const OsString& path, std::uint32_t attributes) {
 
 void FakePlatform::add_dir(const OsString& path) { add_node(path, FILE_ATTRIBUTE_DIRECTORY_BIT); }
 void FakePlatform::add_file(const OsString& path) { add_node(path, 0x20); }
-void FakePlatform::add_reparse_point(const OsString& path, bool directory) {
+void FakePlatform::add_reparse_point(const OsString& path, bool directory, const OsString& target) {
     add_node(path, FILE_ATTRIBUTE_REPARSE_POINT_BIT | (directory ? FILE_ATTRIBUTE_DIRECTORY_BIT : 0));
+    if (!target.empty()) files[path].link_target = target;
 }
-void FakePlatform::make_unlistable(const OsString& path) { files.at(path).listable = false; }
+void FakePlatform::make_unlistable(const OsString& path) {
+    files.at(path).denied_access |= 0x1;  // FILE_LIST_DIRECTORY
+}
+
+void FakePlatform::make_link_in_place(const OsString& path, const OsString& target) {
+    FakeNode& node = files.at(path);
+    node.attributes |= FILE_ATTRIBUTE_REPARSE_POINT_BIT;
+    node.link_target = target;
+}
+
+void FakePlatform::replace_with_link(const OsString& path, const OsString& target) {
+    for (auto it = files.begin(); it != files.end();) {
+        it = is_at_or_below(it->first, path) ? files.erase(it) : std::next(it);
+    }
+    FakeNode& node = files[path];  // keeps its place in its parent's listing
+    node.attributes = FILE_ATTRIBUTE_REPARSE_POINT_BIT | FILE_ATTRIBUTE_DIRECTORY_BIT;
+    node.file_id = next_file_id_++;
+    node.link_target = target;
+}
+
+std::optional<OsString> FakePlatform::resolve(const OsString& path, bool follow_final) const {
+    OsString current;
+    std::size_t start = 0;
+    int links_followed = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find(u'\\', start);
+        if (end == OsString::npos) end = path.size();
+        const bool last = end == path.size();
+        const OsString component = trimmed(path.substr(start, end - start));
+        start = end + 1;
+        if (component.empty()) continue;
+        current = current.empty() ? component : current + u"\\" + component;
+        auto it = files.find(current);
+        if (it != files.end() && it->second.link_target && (!last || follow_final)) {
+            if (++links_followed > 16) return std::nullopt;
+            const std::optional<OsString> target = resolve(*it->second.link_target, true);
+            if (!target) return std::nullopt;
+            current = *target;
+        }
+    }
+    if (!files.count(current)) return std::nullopt;
+    return current;
+}
+
+void FakePlatform::after_call(const std::string& operation, int nth,
+                              std::function<void(FakePlatform&)> change) {
+    hooks_.push_back({operation, nth, std::move(change)});
+}
 
 void FakePlatform::fail(const std::string& operation, int nth, std::uint32_t code) {
     failures_[operation][nth] = code;
@@ -101,8 +158,12 @@ int FakePlatform::calls(const std::string& operation) const {
 
 std::optional<std::uint32_t> FakePlatform::enter(const std::string& operation,
                                                  const std::string& detail) {
+    for (auto& change : std::exchange(due_changes_, {})) change(*this);
     log.push_back(detail.empty() ? operation : operation + " " + detail);
     const int nth = ++counts_[operation];
+    for (Hook& hook : hooks_) {
+        if (hook.operation == operation && hook.nth == nth) due_changes_.push_back(hook.change);
+    }
     auto it = failures_.find(operation);
     if (it == failures_.end()) return std::nullopt;
     auto hit = it->second.find(nth);
@@ -228,14 +289,15 @@ BoolResult FakePlatform::create_well_known_sid(std::uint32_t type, Sid domain_si
     return {true, 0};
 }
 
-std::uint32_t FakePlatform::get_named_security_info_w(const char16_t* path,
-                                                      std::uint32_t object_type,
-                                                      std::uint32_t security_info, Acl* dacl,
-                                                      SecurityDescriptor* descriptor) {
-    if (auto code = enter("GetNamedSecurityInfoW", text(path))) return *code;
+std::uint32_t FakePlatform::get_security_info(Handle object, std::uint32_t object_type,
+                                              std::uint32_t security_info, Acl* dacl,
+                                              SecurityDescriptor* descriptor) {
+    const OsString path = object_path(object);
+    if (auto code = enter("GetSecurityInfo", text(path.c_str()))) return *code;
     EXPECT_EQ(object_type, 1u);
     EXPECT_EQ(security_info, 4u);
-    if (!files.count(path)) return ERROR_FILE_NOT_FOUND_CODE;
+    if (!(file_handles_.at(object).access & 0x00020000)) return ERROR_ACCESS_DENIED_CODE;  // READ_CONTROL
+    touched.push_back({"read", path});
     *descriptor = static_cast<SecurityDescriptor>(allocate("sd"));
     // The old DACL lives inside the descriptor and is never released by itself.
     *dacl = reinterpret_cast<Acl>(*descriptor);
@@ -252,12 +314,14 @@ std::uint32_t FakePlatform::set_entries_in_acl_w(std::uint32_t count, const Expl
     return 0;
 }
 
-std::uint32_t FakePlatform::set_named_security_info_w(const char16_t* path,
-                                                      std::uint32_t object_type,
-                                                      std::uint32_t security_info, Acl dacl) {
-    if (auto code = enter("SetNamedSecurityInfoW", text(path))) return *code;
+std::uint32_t FakePlatform::set_security_info(Handle object, std::uint32_t object_type,
+                                              std::uint32_t security_info, Acl dacl) {
+    const OsString path = object_path(object);
+    if (auto code = enter("SetSecurityInfo", text(path.c_str()))) return *code;
     EXPECT_EQ(object_type, 1u);
     EXPECT_TRUE(live_memory_.count(dacl)) << "new ACL is not live";
+    if (!(file_handles_.at(object).access & 0x00040000)) return ERROR_ACCESS_DENIED_CODE;  // WRITE_DAC
+    touched.push_back({"write", path});
     for (const ExplicitAccess& entry : acl_entries_[dacl]) grants.push_back({path, entry, security_info});
     return 0;
 }
@@ -278,28 +342,77 @@ void FakePlatform::local_free(void* memory) {
 
 // ---- files ----------------------------------------------------------------------
 
-std::optional<std::uint32_t> FakePlatform::query_attributes_no_follow(const char16_t* path) {
-    if (enter("QueryAttributes", text(path))) return std::nullopt;
-    auto it = files.find(path);
-    if (it == files.end()) return std::nullopt;
-    return it->second.attributes;
+HandleResult FakePlatform::open_object(const OsString& path, std::uint32_t access) {
+    const FakeNode& node = files.at(path);
+    if (node.denied_access & access) return {INVALID_HANDLE, ERROR_ACCESS_DENIED_CODE};
+    touched.push_back({"open", path});
+    const Handle handle = open_handle("obj:" + to_utf8_lossy(path));
+    file_handles_[handle] = {node.file_id, access};
+    return {handle, 0};
 }
 
-std::unique_ptr<DirectoryListing> FakePlatform::open_directory_listing(const char16_t* directory) {
-    if (enter("FindFirstFileExW", text(directory))) return nullptr;
-    auto it = files.find(directory);
-    if (it == files.end() || !it->second.listable) return nullptr;
-    listed.push_back(directory);
-    std::vector<DirEntry> entries;
-    const OsString dir = directory;
-    for (const OsString& name : it->second.children) {
-        // Entries that vanished since they were added are not listed.
-        OsString path = dir;
-        path.append(u"\\").append(name);
-        auto child = files.find(path);
-        if (child != files.end()) entries.push_back({name, child->second.attributes});
+OsString FakePlatform::object_path(Handle handle) const {
+    auto it = file_handles_.find(handle);
+    if (it == file_handles_.end()) {
+        ADD_FAILURE() << "not an open file handle: " << name_of(handle);
+        return {};
     }
-    return std::make_unique<FakeListing>(*this, dir, std::move(entries));
+    for (const auto& [path, node] : files) {
+        if (node.file_id == it->second.file_id) return path;
+    }
+    return {};
+}
+
+HandleResult FakePlatform::open_relative(Handle directory, std::u16string_view name,
+                                         std::uint32_t access) {
+    const OsString parent = object_path(directory);
+    const OsString path = parent + u"\\" + OsString(name);  // literally: no trimming
+    if (auto code = enter("NtCreateFile", text(path.c_str()))) return {INVALID_HANDLE, *code};
+    EXPECT_EQ(access & ~0x00160081u, 0u) << "only DACL, attribute, listing and wait rights";
+    auto it = files.find(path);
+    if (parent.empty() || it == files.end()) return {INVALID_HANDLE, ERROR_FILE_NOT_FOUND_CODE};
+    if (follows_links_like_wine && it->second.link_target) {
+        const std::optional<OsString> target = resolve(path, true);
+        if (!target) return {INVALID_HANDLE, ERROR_FILE_NOT_FOUND_CODE};
+        return open_object(*target, access);
+    }
+    return open_object(path, access);
+}
+
+BoolResult FakePlatform::get_file_information_by_handle(Handle file, FileIdentity* identity) {
+    const OsString path = object_path(file);
+    if (auto code = enter("GetFileInformationByHandle", text(path.c_str()))) return {false, *code};
+    auto it = files.find(path);
+    if (path.empty() || it == files.end()) return {false, ERROR_FILE_NOT_FOUND_CODE};
+    identity->attributes = it->second.attributes;
+    identity->file_id = it->second.file_id;
+    return {true, 0};
+}
+
+std::unique_ptr<DirectoryListing> FakePlatform::open_directory_listing(Handle directory) {
+    const OsString path = object_path(directory);
+    if (enter("GetFileInformationByHandleEx", text(path.c_str()))) return nullptr;
+    if (!(file_handles_.at(directory).access & 0x1)) return nullptr;  // FILE_LIST_DIRECTORY
+    auto it = files.find(path);
+    if (path.empty() || it == files.end()) return std::make_unique<FakeListing>(std::vector<DirEntry>{});
+    if (!(it->second.attributes & FILE_ATTRIBUTE_DIRECTORY_BIT)) return nullptr;
+    touched.push_back({"list", path});
+    listed.push_back(path);
+    // The whole directory in one batch, as the system's buffer usually holds it.
+    std::vector<DirEntry> entries;
+    for (const OsString& name : it->second.children) {
+        auto child = files.find(path + u"\\" + name);
+        // Entries that vanished since they were added are not listed.
+        if (child != files.end()) entries.push_back({name, child->second.attributes, child->second.file_id});
+    }
+    return std::make_unique<FakeListing>(std::move(entries));
+}
+
+std::optional<std::uint32_t> FakePlatform::attributes_from_directory_entry(const char16_t* path) {
+    if (enter("FindFirstFileExW", text(path))) return std::nullopt;
+    const std::optional<OsString> found = resolve(path, false);
+    if (!found) return std::nullopt;
+    return files.at(*found).attributes;
 }
 
 // ---- processes, threads, jobs ---------------------------------------------------
@@ -436,6 +549,15 @@ HandleResult FakePlatform::create_file_w(const char16_t* name, std::uint32_t acc
                                          std::uint32_t creation_disposition,
                                          std::uint32_t flags_and_attributes) {
     if (auto code = enter("CreateFileW", text(name))) return {INVALID_HANDLE, *code};
+    if (OsString(name) != u"NUL") {
+        EXPECT_EQ(security_attributes, nullptr);
+        EXPECT_EQ(share_mode, 7u);
+        EXPECT_EQ(creation_disposition, 3u);
+        const bool no_follow = (flags_and_attributes & 0x00200000) != 0;
+        const std::optional<OsString> path = resolve(name, !no_follow || follows_links_like_wine);
+        if (!path) return {INVALID_HANDLE, ERROR_FILE_NOT_FOUND_CODE};
+        return open_object(*path, access);
+    }
     created_files.push_back({name, access, share_mode,
                              security_attributes ? *security_attributes : SecurityAttributes{},
                              creation_disposition, flags_and_attributes});
@@ -458,6 +580,7 @@ bool FakePlatform::close_handle(Handle handle) {
     if (it->second == "helper-std") ADD_FAILURE() << "closed the helper's own standard handle " << name;
     open_handles_.erase(it);
     closed_handles_.insert(handle);
+    file_handles_.erase(handle);
     return true;
 }
 

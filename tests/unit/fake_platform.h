@@ -5,6 +5,7 @@
 // for order assertions, and scripted failures ("the 2nd SetNamedSecurityInfoW
 // returns 5").
 #include <array>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -22,8 +23,16 @@ struct FakeExit {
 
 struct FakeNode {
     std::uint32_t attributes = 0;
-    std::vector<OsString> children;  // entry names in listing order
-    bool listable = true;
+    std::vector<OsString> children;     // entry names in listing order
+    std::uint32_t denied_access = 0;    // rights an open asking for them is refused
+    std::uint64_t file_id = 0;
+    std::optional<OsString> link_target;  // a reparse point's target path
+};
+
+// One object that an open, a DACL read or write, or a listing reached.
+struct Touch {
+    std::string operation;  // "open", "read", "write", "list"
+    OsString path;
 };
 
 struct RecordedGrant {
@@ -72,11 +81,24 @@ public:
     void add_dir(const OsString& path);
     void add_file(const OsString& path);
     // A reparse point (junction or symbolic link); `directory` adds the directory bit.
-    void add_reparse_point(const OsString& path, bool directory = true);
+    void add_reparse_point(const OsString& path, bool directory = true, const OsString& target = {});
     void make_unlistable(const OsString& path);
+    // A hostile child at work: an existing directory made a mount point in
+    // place (same object, same file ID), or removed and replaced by a link (a
+    // new object).
+    void make_link_in_place(const OsString& path, const OsString& target);
+    void replace_with_link(const OsString& path, const OsString& target);
+    // Wine follows a link even when asked not to; only the file ID tells.
+    bool follows_links_like_wine = false;
+    // The object that a Win32 path names: trailing dots and spaces trimmed from
+    // each component, links followed in every component and, unless
+    // `follow_final` is false, in the last.
+    std::optional<OsString> resolve(const OsString& path, bool follow_final) const;
 
     // Makes the nth call (1-based) of `operation` fail with `code`.
     void fail(const std::string& operation, int nth, std::uint32_t code);
+    // Runs `change` after the nth call of `operation`, before any other call.
+    void after_call(const std::string& operation, int nth, std::function<void(FakePlatform&)> change);
 
     // ---- observations -------------------------------------------------------
     std::vector<std::string> log;  // "Operation detail", in call order
@@ -85,6 +107,7 @@ public:
     int calls(const std::string& operation) const;
     std::vector<RecordedGrant> grants;             // successful DACL writes, in order
     std::vector<OsString> listed;                  // directories whose listing was opened
+    std::vector<Touch> touched;                    // every object reached, in order
     std::vector<OsString> profile_names;           // names passed to the profile calls
     std::vector<RecordedCreateFile> created_files;
     std::vector<std::pair<Handle, std::uint32_t>> handle_information;  // handle, flags
@@ -113,16 +136,19 @@ public:
                                                                    Sid* sid) override;
     BoolResult create_well_known_sid(std::uint32_t type, Sid domain_sid, void* buffer,
                                      std::uint32_t* size) override;
-    std::uint32_t get_named_security_info_w(const char16_t* path, std::uint32_t object_type,
-                                            std::uint32_t security_info, Acl* dacl,
-                                            SecurityDescriptor* descriptor) override;
+    std::uint32_t get_security_info(Handle object, std::uint32_t object_type,
+                                    std::uint32_t security_info, Acl* dacl,
+                                    SecurityDescriptor* descriptor) override;
     std::uint32_t set_entries_in_acl_w(std::uint32_t count, const ExplicitAccess* entries,
                                        Acl old_acl, Acl* new_acl) override;
-    std::uint32_t set_named_security_info_w(const char16_t* path, std::uint32_t object_type,
-                                            std::uint32_t security_info, Acl dacl) override;
+    std::uint32_t set_security_info(Handle object, std::uint32_t object_type,
+                                    std::uint32_t security_info, Acl dacl) override;
     void local_free(void* memory) override;
-    std::optional<std::uint32_t> query_attributes_no_follow(const char16_t* path) override;
-    std::unique_ptr<DirectoryListing> open_directory_listing(const char16_t* directory) override;
+    HandleResult open_relative(Handle directory, std::u16string_view name,
+                               std::uint32_t access) override;
+    BoolResult get_file_information_by_handle(Handle file, FileIdentity* identity) override;
+    std::unique_ptr<DirectoryListing> open_directory_listing(Handle directory) override;
+    std::optional<std::uint32_t> attributes_from_directory_entry(const char16_t* path) override;
     BoolResult initialize_proc_thread_attribute_list(void* list, std::uint32_t count,
                                                      std::uint32_t flags,
                                                      std::size_t* size) override;
@@ -167,9 +193,25 @@ private:
     Handle open_handle(const std::string& what);
     void* allocate(const std::string& kind);
     void add_node(const OsString& path, std::uint32_t attributes);
+    HandleResult open_object(const OsString& path, std::uint32_t access);
+    // The current path of the object an open file handle refers to; empty once it is gone.
+    OsString object_path(Handle handle) const;
+    struct FileHandle {
+        std::uint64_t file_id;
+        std::uint32_t access;
+    };
+    struct Hook {
+        std::string operation;
+        int nth;
+        std::function<void(FakePlatform&)> change;
+    };
 
     std::map<std::string, int> counts_;
     std::map<std::string, std::map<int, std::uint32_t>> failures_;
+    std::vector<Hook> hooks_;
+    std::vector<std::function<void(FakePlatform&)>> due_changes_;
+    std::map<Handle, FileHandle> file_handles_;
+    std::uint64_t next_file_id_ = 1000;
     Handle next_handle_ = 0x100;
     std::map<Handle, std::string> open_handles_;
     std::set<Handle> closed_handles_;

@@ -1,10 +1,11 @@
-// The no-follow attribute query and the directory listing on real directories.
+// Opens by path and by relative name, identities and listings by handle, on real directories.
 #include <gtest/gtest.h>
 
 #include <map>
 #include <optional>
 
 #include "platform/win32_platform.h"
+#include "sandbox/grants.h"
 #include "scratch_dir.h"
 
 namespace zub {
@@ -13,31 +14,60 @@ namespace {
 using win32_test::ScratchDir;
 using win32_test::u16;
 
-std::map<std::u16string, std::uint32_t> list_all(Platform& platform, const std::wstring& dir) {
-    std::map<std::u16string, std::uint32_t> entries;
-    std::unique_ptr<DirectoryListing> listing = platform.open_directory_listing(u16(dir).c_str());
-    EXPECT_NE(listing, nullptr) << "listing of " << u16(dir).size() << "-unit path";
-    if (listing == nullptr) return entries;
-    DirEntry entry;
-    while (listing->next(entry)) {
-        EXPECT_TRUE(entries.emplace(entry.name, entry.attributes).second) << "listed twice";
-    }
-    EXPECT_FALSE(listing->next(entry)) << "a finished listing stays finished";
-    return entries;
-}
+struct Listed {
+    std::uint32_t attributes;
+    std::uint64_t file_id;
+};
+
+constexpr std::uint32_t OPEN_RIGHTS = DACL_WRITE_RIGHTS | FILE_LIST_DIRECTORY_RIGHT;
 
 class Win32FilesTest : public ::testing::Test {
 protected:
+    // The walk's own open of a root: by path, a final link not followed.
+    HandleResult open_path(const std::wstring& path) {
+        return platform.create_file_w(u16(path).c_str(), OPEN_RIGHTS, SHARE_ALL, nullptr,
+                                      OPEN_EXISTING_DISPOSITION, OPEN_NO_FOLLOW_FLAGS);
+    }
+
+    std::map<std::u16string, Listed> list_all(Handle directory) {
+        std::map<std::u16string, Listed> entries;
+        std::unique_ptr<DirectoryListing> listing = platform.open_directory_listing(directory);
+        EXPECT_NE(listing, nullptr);
+        if (listing == nullptr) return entries;
+        DirEntry entry;
+        while (listing->next(entry)) {
+            EXPECT_TRUE(entries.emplace(entry.name, Listed{entry.attributes, entry.file_id}).second)
+                << "listed twice";
+        }
+        EXPECT_FALSE(listing->next(entry)) << "a finished listing stays finished";
+        return entries;
+    }
+
+    std::map<std::u16string, Listed> list_path(const std::wstring& path) {
+        const HandleResult opened = open_path(path);
+        EXPECT_TRUE(is_closable_handle(opened.handle)) << opened.error;
+        if (!is_closable_handle(opened.handle)) return {};
+        auto entries = list_all(opened.handle);
+        platform.close_handle(opened.handle);
+        return entries;
+    }
+
+    std::optional<FileIdentity> identity_of(Handle file) {
+        FileIdentity identity{};
+        if (!platform.get_file_information_by_handle(file, &identity).ok) return std::nullopt;
+        return identity;
+    }
+
     Win32Platform platform;
     ScratchDir scratch;
 };
 
-TEST_F(Win32FilesTest, QueryReportsOwnAttributes) {
+TEST_F(Win32FilesTest, RootOpensWithItsOwnAttributes) {
     ASSERT_TRUE(scratch.make_file(L"plain.txt"));
     ASSERT_TRUE(scratch.make_dir(L"sub"));
     struct Case {
         std::wstring path;
-        std::optional<bool> directory;  // nullopt: the query must fail
+        std::optional<bool> directory;  // nullopt: the open must fail as missing
     };
     const Case cases[] = {
         {scratch.join(L"plain.txt"), false},
@@ -47,19 +77,24 @@ TEST_F(Win32FilesTest, QueryReportsOwnAttributes) {
         {scratch.join(L"missing"), std::nullopt},
         {scratch.join(L"missing\\deeper"), std::nullopt},
         {scratch.join(L"plain.txt\\below"), std::nullopt},
-        {L"", std::nullopt},
     };
     for (const Case& c : cases) {
-        const std::optional<std::uint32_t> attributes =
-            platform.query_attributes_no_follow(u16(c.path).c_str());
-        ASSERT_EQ(attributes.has_value(), c.directory.has_value()) << c.path.size();
-        if (!attributes) continue;
-        EXPECT_EQ((*attributes & FILE_ATTRIBUTE_DIRECTORY_BIT) != 0, *c.directory);
-        EXPECT_EQ(*attributes & FILE_ATTRIBUTE_REPARSE_POINT_BIT, 0u);
+        const HandleResult opened = open_path(c.path);
+        ASSERT_EQ(is_closable_handle(opened.handle), c.directory.has_value()) << c.path.size();
+        if (!c.directory) {
+            EXPECT_NE(opened.error, ERROR_ACCESS_DENIED_CODE);
+            EXPECT_NE(opened.error, ERROR_SHARING_VIOLATION_CODE);
+            continue;
+        }
+        const std::optional<FileIdentity> identity = identity_of(opened.handle);
+        ASSERT_TRUE(identity.has_value());
+        EXPECT_EQ((identity->attributes & FILE_ATTRIBUTE_DIRECTORY_BIT) != 0, *c.directory);
+        EXPECT_EQ(identity->attributes & FILE_ATTRIBUTE_REPARSE_POINT_BIT, 0u);
+        platform.close_handle(opened.handle);
     }
 }
 
-TEST_F(Win32FilesTest, ListingGivesEntriesWithoutDotEntries) {
+TEST_F(Win32FilesTest, ListingByHandleGivesEntriesWithTheirFileIds) {
     ASSERT_TRUE(scratch.make_file(L"a.txt"));
     ASSERT_TRUE(scratch.make_file(L"b"));
     ASSERT_TRUE(scratch.make_dir(L"sub"));
@@ -67,51 +102,118 @@ TEST_F(Win32FilesTest, ListingGivesEntriesWithoutDotEntries) {
     // A name beyond the basic plane reaches the listing as its surrogate pair.
     ASSERT_TRUE(scratch.make_file(L"clef-\U0001D11E"));
 
-    // The separator is added unless the path already ends with one.
-    for (const std::wstring& dir :
-         {scratch.path(), scratch.path() + L"\\", scratch.path() + L"/"}) {
-        const auto entries = list_all(platform, dir);
-        ASSERT_EQ(entries.size(), 4u);
-        EXPECT_EQ(entries.count(u"."), 0u);
-        EXPECT_EQ(entries.count(u".."), 0u);
-        EXPECT_EQ(entries.at(u"a.txt") & FILE_ATTRIBUTE_DIRECTORY_BIT, 0u);
-        EXPECT_EQ(entries.at(u"b") & FILE_ATTRIBUTE_DIRECTORY_BIT, 0u);
-        EXPECT_NE(entries.at(u"sub") & FILE_ATTRIBUTE_DIRECTORY_BIT, 0u);
-        EXPECT_EQ(entries.count(u"clef-\U0001D11E"), 1u);
+    const HandleResult root = open_path(scratch.path());
+    ASSERT_TRUE(is_closable_handle(root.handle)) << root.error;
+    const auto entries = list_all(root.handle);
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ(entries.count(u"."), 0u);
+    EXPECT_EQ(entries.count(u".."), 0u);
+    EXPECT_EQ(entries.at(u"a.txt").attributes & FILE_ATTRIBUTE_DIRECTORY_BIT, 0u);
+    EXPECT_NE(entries.at(u"sub").attributes & FILE_ATTRIBUTE_DIRECTORY_BIT, 0u);
+    EXPECT_EQ(entries.count(u"clef-\U0001D11E"), 1u);
+
+    // Each entry opened relative to the directory is the object the listing showed.
+    for (const auto& [name, listed] : entries) {
+        const HandleResult child = platform.open_relative(root.handle, name, DACL_WRITE_RIGHTS);
+        ASSERT_TRUE(is_closable_handle(child.handle)) << child.error;
+        const std::optional<FileIdentity> identity = identity_of(child.handle);
+        ASSERT_TRUE(identity.has_value());
+        EXPECT_EQ(identity->file_id, listed.file_id);
+        EXPECT_EQ(identity->attributes & FILE_ATTRIBUTE_DIRECTORY_BIT,
+                  listed.attributes & FILE_ATTRIBUTE_DIRECTORY_BIT);
+        platform.close_handle(child.handle);
     }
-    const auto inner = list_all(platform, scratch.join(L"sub"));
-    ASSERT_EQ(inner.size(), 1u);
+
+    const HandleResult sub = platform.open_relative(root.handle, u"sub", OPEN_RIGHTS);
+    ASSERT_TRUE(is_closable_handle(sub.handle)) << sub.error;
+    const auto inner = list_all(sub.handle);
+    EXPECT_EQ(inner.size(), 1u);
     EXPECT_EQ(inner.count(u"inner.txt"), 1u);
+    // A listing can be read again from its start.
+    EXPECT_EQ(list_all(sub.handle).size(), 1u);
+    platform.close_handle(sub.handle);
+    platform.close_handle(root.handle);
 }
 
 TEST_F(Win32FilesTest, EmptyDirectoryGivesEmptyListing) {
     ASSERT_TRUE(scratch.make_dir(L"empty"));
-    EXPECT_TRUE(list_all(platform, scratch.join(L"empty")).empty());
+    EXPECT_TRUE(list_path(scratch.join(L"empty")).empty());
 }
 
-TEST_F(Win32FilesTest, MissingDirectoryCannotBeListed) {
-    EXPECT_EQ(platform.open_directory_listing(u16(scratch.join(L"missing")).c_str()), nullptr);
-    EXPECT_EQ(platform.open_directory_listing(u16(scratch.join(L"missing\\deeper")).c_str()),
-              nullptr);
+TEST_F(Win32FilesTest, RelativeOpenTakesNamesLiterally) {
+    ASSERT_TRUE(scratch.make_dir(L"foo"));
+    ASSERT_TRUE(scratch.make_file(L"foo\\in-foo"));
+    const HandleResult root = open_path(scratch.path());
+    ASSERT_TRUE(is_closable_handle(root.handle));
+
+    // No Win32 rules: a missing "foo." is not "foo", and no component may climb out.
+    for (const char16_t* name : {u"foo.", u"foo ", u"missing"}) {
+        const HandleResult opened = platform.open_relative(root.handle, name, DACL_WRITE_RIGHTS);
+        EXPECT_FALSE(is_closable_handle(opened.handle)) << to_utf8_lossy(name);
+        EXPECT_EQ(opened.error, ERROR_FILE_NOT_FOUND_CODE) << to_utf8_lossy(name);
+    }
+
+    // A real "foo." beside "foo" (Win32 calls cannot make one) is its own object.
+    const std::string unix_dot = win32_test::unix_path_of(scratch.join(L"foo"));
+    if (unix_dot.empty()) GTEST_SKIP() << "not running under Wine";
+    ASSERT_TRUE(win32_test::run_unix("/bin/mkdir", "-p", "--", unix_dot + "."));
+    const auto entries = list_all(root.handle);
+    ASSERT_EQ(entries.count(u"foo."), 1u);
+    const HandleResult dot = platform.open_relative(root.handle, u"foo.", OPEN_RIGHTS);
+    ASSERT_TRUE(is_closable_handle(dot.handle)) << dot.error;
+    EXPECT_EQ(identity_of(dot.handle)->file_id, entries.at(u"foo.").file_id);
+    EXPECT_NE(identity_of(dot.handle)->file_id, entries.at(u"foo").file_id);
+    EXPECT_TRUE(list_all(dot.handle).empty());
+    platform.close_handle(dot.handle);
+    platform.close_handle(root.handle);
 }
 
 // Wine makes no reparse points of its own, but a Unix symbolic link inside
-// its drive is listed as one.
-TEST_F(Win32FilesTest, UnixSymlinkIsListedAsReparsePoint) {
+// its drive is listed as one. Opened, it shows its target (Wine follows it even
+// when asked not to), so a directory swapped for a link after the listing is
+// told apart by its file ID alone.
+TEST_F(Win32FilesTest, DirectorySwappedForUnixSymlinkOpensAsAnotherObject) {
     ASSERT_TRUE(scratch.make_dir(L"target"));
+    ASSERT_TRUE(scratch.make_dir(L"flip"));
     const std::string target = win32_test::unix_path_of(scratch.join(L"target"));
     const std::string link = win32_test::unix_path_of(scratch.join(L"link"));
+    const std::string flip = win32_test::unix_path_of(scratch.join(L"flip"));
     if (target.empty() || link.empty()) GTEST_SKIP() << "not running under Wine";
     if (!win32_test::run_unix("/bin/ln", "-s", target, link)) {
         GTEST_SKIP() << "cannot run a Unix program from this Wine";
     }
 
-    const auto entries = list_all(platform, scratch.path());
-    win32_test::run_unix("/bin/rm", "-f", "--", link);
+    const HandleResult root = open_path(scratch.path());
+    ASSERT_TRUE(is_closable_handle(root.handle));
+    const auto entries = list_all(root.handle);
     ASSERT_EQ(entries.count(u"link"), 1u);
-    EXPECT_NE(entries.at(u"link") & FILE_ATTRIBUTE_REPARSE_POINT_BIT, 0u);
-    EXPECT_NE(entries.at(u"link") & FILE_ATTRIBUTE_DIRECTORY_BIT, 0u);
-    EXPECT_EQ(entries.at(u"target") & FILE_ATTRIBUTE_REPARSE_POINT_BIT, 0u);
+    EXPECT_NE(entries.at(u"link").attributes & FILE_ATTRIBUTE_REPARSE_POINT_BIT, 0u);
+    EXPECT_NE(entries.at(u"link").attributes & FILE_ATTRIBUTE_DIRECTORY_BIT, 0u);
+    EXPECT_EQ(entries.at(u"flip").attributes & FILE_ATTRIBUTE_REPARSE_POINT_BIT, 0u);
+
+    // Between the listing and the open, "flip" becomes a link to "target".
+    ASSERT_TRUE(win32_test::run_unix("/bin/mv", "-T", flip, flip + ".parked"));
+    ASSERT_TRUE(win32_test::run_unix("/bin/ln", "-s", target, flip));
+    const HandleResult opened = platform.open_relative(root.handle, u"flip", OPEN_RIGHTS);
+    if (is_closable_handle(opened.handle)) {
+        const std::optional<FileIdentity> identity = identity_of(opened.handle);
+        ASSERT_TRUE(identity.has_value());
+        const bool shows_link = (identity->attributes & FILE_ATTRIBUTE_REPARSE_POINT_BIT) != 0;
+        EXPECT_TRUE(shows_link || identity->file_id != entries.at(u"flip").file_id);
+        if (!shows_link) EXPECT_EQ(identity->file_id, entries.at(u"target").file_id) << "followed";
+        platform.close_handle(opened.handle);
+    }
+    platform.close_handle(root.handle);
+    win32_test::run_unix("/bin/rm", "-f", "--", link);
+    win32_test::run_unix("/bin/rm", "-f", "--", flip);
+}
+
+TEST_F(Win32FilesTest, DirectoryEntryShowsAttributesWithoutOpening) {
+    ASSERT_TRUE(scratch.make_dir(L"sub"));
+    const auto attributes = platform.attributes_from_directory_entry(u16(scratch.join(L"sub")).c_str());
+    ASSERT_TRUE(attributes.has_value());
+    EXPECT_NE(*attributes & FILE_ATTRIBUTE_DIRECTORY_BIT, 0u);
+    EXPECT_FALSE(platform.attributes_from_directory_entry(u16(scratch.join(L"missing")).c_str()));
 }
 
 }  // namespace

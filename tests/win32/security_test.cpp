@@ -18,8 +18,13 @@ constexpr std::uint32_t DACL_INFORMATION = 4;
 constexpr std::uint32_t DACL_UNPROTECTED_INFORMATION = 0x20000004;
 constexpr std::uint32_t READ_MASK = 0x001200A9;
 
+constexpr std::uint32_t WRITE_RIGHTS = 0x00160080;  // READ_CONTROL | WRITE_DAC | SYNCHRONIZE | FILE_READ_ATTRIBUTES
+
 class Win32SecurityTest : public ::testing::Test {
 protected:
+    HandleResult open_directory(const std::wstring& path, std::uint32_t access) {
+        return platform.create_file_w(u16(path).c_str(), access, 7, nullptr, 3, 0x02200000);
+    }
     Win32Platform platform;
 };
 
@@ -40,15 +45,16 @@ TEST_F(Win32SecurityTest, WellKnownSidFillsBufferOrReportsSize) {
 
 TEST_F(Win32SecurityTest, GrantEntryMergesIntoDaclAndIsWritten) {
     win32_test::ScratchDir scratch;
-    const std::u16string path = u16(scratch.path());
+    const HandleResult directory = open_directory(scratch.path(), WRITE_RIGHTS);
+    ASSERT_TRUE(is_closable_handle(directory.handle)) << directory.error;
     alignas(8) unsigned char sid[64] = {};
     std::uint32_t sid_size = sizeof sid;
     ASSERT_TRUE(platform.create_well_known_sid(WORLD_SID_TYPE, nullptr, sid, &sid_size).ok);
 
     Acl dacl = nullptr;
     SecurityDescriptor descriptor = nullptr;
-    ASSERT_EQ(platform.get_named_security_info_w(path.c_str(), SE_FILE_OBJECT_TYPE,
-                                                 DACL_INFORMATION, &dacl, &descriptor),
+    ASSERT_EQ(platform.get_security_info(directory.handle, SE_FILE_OBJECT_TYPE, DACL_INFORMATION,
+                                         &dacl, &descriptor),
               0u);
     ASSERT_NE(descriptor, nullptr);
 
@@ -79,21 +85,25 @@ TEST_F(Win32SecurityTest, GrantEntryMergesIntoDaclAndIsWritten) {
     }
     EXPECT_TRUE(found);
 
-    EXPECT_EQ(platform.set_named_security_info_w(path.c_str(), SE_FILE_OBJECT_TYPE,
-                                                 DACL_UNPROTECTED_INFORMATION, merged),
+    EXPECT_EQ(platform.set_security_info(directory.handle, SE_FILE_OBJECT_TYPE,
+                                         DACL_UNPROTECTED_INFORMATION, merged),
               0u);
     platform.local_free(merged);
     platform.local_free(descriptor);
+    platform.close_handle(directory.handle);
 }
 
-TEST_F(Win32SecurityTest, MissingPathReportsFileNotFound) {
+// The rights of the handle decide: without READ_CONTROL nothing is read.
+TEST_F(Win32SecurityTest, HandleWithoutReadControlCannotReadTheDacl) {
     win32_test::ScratchDir scratch;
+    const HandleResult directory = open_directory(scratch.path(), 0x00000080);  // FILE_READ_ATTRIBUTES
+    ASSERT_TRUE(is_closable_handle(directory.handle)) << directory.error;
     Acl dacl = nullptr;
     SecurityDescriptor descriptor = nullptr;
-    EXPECT_EQ(platform.get_named_security_info_w(u16(scratch.join(L"missing")).c_str(),
-                                                 SE_FILE_OBJECT_TYPE, DACL_INFORMATION, &dacl,
-                                                 &descriptor),
-              ERROR_FILE_NOT_FOUND_CODE);
+    EXPECT_EQ(platform.get_security_info(directory.handle, SE_FILE_OBJECT_TYPE, DACL_INFORMATION,
+                                         &dacl, &descriptor),
+              ERROR_ACCESS_DENIED_CODE);
+    platform.close_handle(directory.handle);
 }
 
 }  // namespace

@@ -1,0 +1,162 @@
+#!/usr/bin/env python3
+"""A hostile tree under the grant walk, watched from the Linux side.
+
+Wine turns a DACL write into a chmod of the Unix file and keeps no DACLs, so an
+inotify watch on a directory outside the granted tree sees every open and every
+DACL write that reaches it. The child that prepared the tree is played by this
+script: Unix symbolic links to the outside directory (Wine lists them as
+reparse points), plain directories whose Win32 names trim to a link's name
+("foo." and "foo " both name "foo" to a path-based call), and a thread that
+flips directories between real directories and links while the helper walks.
+
+Usage: confinement_test.py <wine-run.sh> <winetest helper> <lookalikes|race>
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+class Watch:
+    """inotifywait on every directory of a tree; events() stops it and returns what it saw.
+
+    The directories are named one by one: with -r, inotifywait lists each
+    directory after watching it, and would report its own open."""
+
+    def __init__(self, directory, events):
+        directories = [d for d, _, _ in os.walk(directory)]
+        self.proc = subprocess.Popen(
+            ["inotifywait", "-m", "-e", events, "--format", "%e %w%f", *directories],
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        # Nothing counts until every watch is in place.
+        for line in self.proc.stderr:
+            if "Watches established" in line:
+                break
+
+    def events(self):
+        time.sleep(0.5)  # let the kernel deliver what is in flight
+        self.proc.terminate()
+        out, _ = self.proc.communicate(timeout=10)
+        return [line for line in out.splitlines() if line.strip()]
+
+
+def run_helper(wine_run, helper, root, container):
+    command = [wine_run, helper, "--protocol-version", "1", "--appcontainer-name", container,
+               "--writable-dir", windows_path(root),
+               "--stdio-stdin", "null", "--stdio-stdout", "null", "--stdio-stderr", "null",
+               "--", "C:\\windows\\system32\\cmd.exe", "/c", "exit 0"]
+    result = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
+    if result.returncode != 0:
+        sys.exit("helper failed with %d: %s" % (result.returncode, result.stderr.decode(errors="replace")))
+
+
+def make_outside(top):
+    outside = os.path.join(top, "outside")
+    os.makedirs(os.path.join(outside, "sub"))
+    for name in ("secret.txt", os.path.join("sub", "inner.txt")):
+        with open(os.path.join(outside, name), "w") as f:
+            f.write("not for the child\n")
+    return outside
+
+
+def lookalikes(wine_run, helper, top):
+    outside = make_outside(top)
+    root = os.path.join(top, "tree")
+    os.makedirs(root)
+    for link in ("foo", "bar"):
+        os.symlink(outside, os.path.join(root, link))
+    inside_files = []
+    for name in ("foo.", "foo ", "foo..", "bar. ."):
+        os.makedirs(os.path.join(root, name))
+        inside_files.append(os.path.join(root, name, "f.txt"))
+        with open(inside_files[-1], "w") as f:
+            f.write("x\n")
+
+    outside_watch = Watch(outside, "open,attrib,modify")
+    inside_watch = Watch(root, "attrib")
+    run_helper(wine_run, helper, root, "zub-e2e-lookalikes")
+    seen_outside = outside_watch.events()
+    seen_inside = inside_watch.events()
+
+    # Wine's own SetSecurityInfo reads the DACL of an object's parent to work out
+    # inheritance, and finds that parent by the object's Win32 name, in which
+    # "foo.\f.txt" has the parent "foo": that read-only open of the outside
+    # directory itself is Wine's (Windows finds the parent by its NT name). No
+    # other open, and no write at all, may reach the outside.
+    wine_parent_reads = {"OPEN,ISDIR %s/" % outside}
+    reached = [e for e in seen_outside if e.strip() not in wine_parent_reads]
+    if reached:
+        sys.exit("the walk reached the outside directory:\n" + "\n".join(reached))
+    # The watch works and the look-alike directories are granted as themselves.
+    missing = [f for f in inside_files if not any(e.endswith(f) for e in seen_inside)]
+    if missing:
+        sys.exit("no DACL write seen on: %s\nseen: %s" % (missing, seen_inside))
+    print("outside untouched; %d DACL writes inside" % len(seen_inside))
+
+
+def race(wine_run, helper, top, seconds=12.0):
+    outside = make_outside(top)
+    root = os.path.join(top, "tree")
+    flippers = []
+    for i in range(8):
+        d = os.path.join(root, "dir%d" % i)
+        os.makedirs(os.path.join(d, "deeper"))
+        with open(os.path.join(d, "deeper", "f.txt"), "w") as f:
+            f.write("x\n")
+        flippers.append(d)
+
+    stop = threading.Event()
+    flips = [0]
+
+    def flip():
+        # Each directory in turn becomes a link to the outside and back again.
+        while not stop.is_set():
+            for d in flippers:
+                parked = d + ".parked"
+                os.rename(d, parked)
+                os.symlink(outside, d)
+                time.sleep(0.0005)
+                os.unlink(d)
+                os.rename(parked, d)
+                flips[0] += 1
+
+    # Opens may follow a link under Wine (the file ID check then refuses the
+    # object); a write, a DACL write included, must never land outside.
+    watch = Watch(outside, "attrib,modify")
+    thread = threading.Thread(target=flip)
+    thread.start()
+    runs = 0
+    deadline = time.monotonic() + seconds
+    try:
+        while time.monotonic() < deadline or runs < 3:
+            run_helper(wine_run, helper, root, "zub-e2e-race")
+            runs += 1
+    finally:
+        stop.set()
+        thread.join()
+    seen = watch.events()
+    if seen:
+        sys.exit("a DACL write landed outside the tree:\n" + "\n".join(seen[:20]))
+    print("%d walks during %d flips; outside never written" % (runs, flips[0]))
+
+
+def main():
+    wine_run, helper, case = sys.argv[1:4]
+    if shutil.which("inotifywait") is None:
+        sys.exit("inotifywait is missing (Debian package inotify-tools)")
+    top = tempfile.mkdtemp(prefix="zub-confine-")
+    try:
+        {"lookalikes": lookalikes, "race": race}[case](wine_run, helper, top)
+    finally:
+        shutil.rmtree(top, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
