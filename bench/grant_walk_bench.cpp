@@ -364,6 +364,7 @@ public:
         return 0;
     }
     void local_free(void*) override {}
+    void free_sid(Sid) override {}
 
     // Not used by the walk.
     OsString get_command_line() override { std::abort(); }

@@ -28,6 +28,7 @@ public:
     std::uint32_t set_named_security_info_w(const char16_t* path, std::uint32_t object_type,
                                             std::uint32_t security_info, Acl dacl) override;
     void local_free(void* memory) override;
+    void free_sid(Sid sid) override;
     std::optional<std::uint32_t> query_attributes_no_follow(const char16_t* path) override;
     std::unique_ptr<DirectoryListing> open_directory_listing(const char16_t* directory) override;
     BoolResult initialize_proc_thread_attribute_list(void* list, std::uint32_t count,

@@ -1,4 +1,4 @@
-// AppContainer profile service, well-known SIDs, file DACLs, LocalFree.
+// AppContainer profile service, well-known SIDs, file DACLs, LocalFree and FreeSid.
 #include <windows.h>
 
 #include <aclapi.h>
@@ -96,5 +96,7 @@ std::uint32_t Win32Platform::set_named_security_info_w(const char16_t* path,
 }
 
 void Win32Platform::local_free(void* memory) { LocalFree(memory); }
+
+void Win32Platform::free_sid(Sid sid) { FreeSid(sid); }
 
 }  // namespace zub

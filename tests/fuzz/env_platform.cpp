@@ -56,6 +56,7 @@ std::uint32_t EnvPlatform::set_named_security_info_w(const char16_t*, std::uint3
     ZUB_UNEXPECTED("set_named_security_info_w");
 }
 void EnvPlatform::local_free(void*) { ZUB_UNEXPECTED("local_free"); }
+void EnvPlatform::free_sid(Sid) { ZUB_UNEXPECTED("free_sid"); }
 std::optional<std::uint32_t> EnvPlatform::query_attributes_no_follow(const char16_t*) {
     ZUB_UNEXPECTED("query_attributes_no_follow");
 }

@@ -36,6 +36,7 @@ public:
     std::uint32_t set_named_security_info_w(const char16_t*, std::uint32_t, std::uint32_t,
                                             Acl) override;
     void local_free(void*) override;
+    void free_sid(Sid) override;
     std::optional<std::uint32_t> query_attributes_no_follow(const char16_t*) override;
     std::unique_ptr<DirectoryListing> open_directory_listing(const char16_t*) override;
     BoolResult initialize_proc_thread_attribute_list(void*, std::uint32_t, std::uint32_t,

@@ -262,14 +262,21 @@ std::uint32_t FakePlatform::set_named_security_info_w(const char16_t* path,
     return 0;
 }
 
-void FakePlatform::local_free(void* memory) {
+void FakePlatform::local_free(void* memory) { release(memory, "LocalFree"); }
+void FakePlatform::free_sid(Sid sid) { release(sid, "FreeSid"); }
+
+void FakePlatform::release(void* memory, const std::string& operation) {
     const std::string name = name_of(memory);
-    enter("LocalFree", name);
+    enter(operation, name);
     if (memory == nullptr) return;
     if (!live_memory_.count(memory)) {
-        ADD_FAILURE() << "LocalFree of memory that is not live: " << name
+        ADD_FAILURE() << operation << " of memory that is not live: " << name
                       << (freed_memory_.count(memory) ? " (released twice)" : "");
         return;
+    }
+    // The profile service's SIDs go back with FreeSid, all other security memory with LocalFree.
+    if ((name.rfind("sid:", 0) == 0) != (operation == "FreeSid")) {
+        ADD_FAILURE() << operation << " of " << name;
     }
     live_memory_.erase(memory);
     freed_memory_.insert(memory);
@@ -484,6 +491,7 @@ void FakePlatform::free_environment_strings_w(const char16_t* block) {
 
 std::string FakePlatform::format_message(std::uint32_t code) {
     enter("FormatMessageW", std::to_string(code));
+    if (code & CUSTOMER_CODE_BIT) return "";  // the system has no text for these
     if (code == 8) return "Not enough memory resources are available to process this command.";
     return "System error " + std::to_string(code) + ".";
 }

@@ -15,6 +15,9 @@
 
 namespace zub::test {
 
+// Error codes with this bit set are application-defined: FormatMessageW has no text for them.
+constexpr std::uint32_t CUSTOMER_CODE_BIT = 0x20000000;
+
 // Thrown by exit_process, so a test can catch the helper's end.
 struct FakeExit {
     std::uint32_t status;
@@ -121,6 +124,7 @@ public:
     std::uint32_t set_named_security_info_w(const char16_t* path, std::uint32_t object_type,
                                             std::uint32_t security_info, Acl dacl) override;
     void local_free(void* memory) override;
+    void free_sid(Sid sid) override;
     std::optional<std::uint32_t> query_attributes_no_follow(const char16_t* path) override;
     std::unique_ptr<DirectoryListing> open_directory_listing(const char16_t* directory) override;
     BoolResult initialize_proc_thread_attribute_list(void* list, std::uint32_t count,
@@ -166,6 +170,7 @@ private:
     std::optional<std::uint32_t> enter(const std::string& operation, const std::string& detail);
     Handle open_handle(const std::string& what);
     void* allocate(const std::string& kind);
+    void release(void* memory, const std::string& operation);
     void add_node(const OsString& path, std::uint32_t attributes);
 
     std::map<std::string, int> counts_;

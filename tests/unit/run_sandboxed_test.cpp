@@ -54,7 +54,7 @@ std::string message_of(const RunFailure& failure) {
 // Operations that release what the run acquired; they are not fault points.
 bool is_release(const std::string& operation) {
     static const std::set<std::string> releases = {
-        "CloseHandle", "LocalFree", "DeleteProcThreadAttributeList", "FindClose",
+        "CloseHandle", "LocalFree", "FreeSid", "DeleteProcThreadAttributeList", "FindClose",
         "FreeEnvironmentStringsW", "TerminateProcess", "FormatMessageW"};
     return releases.count(operation) != 0;
 }
@@ -63,7 +63,7 @@ bool is_release(const std::string& operation) {
 int release_rank(const std::string& entry) {
     static const std::vector<std::string> order = {
         "CloseHandle thread", "CloseHandle process", "CloseHandle nul:1", "CloseHandle nul:2",
-        "CloseHandle job", "DeleteProcThreadAttributeList", "LocalFree sid:1"};
+        "CloseHandle job", "DeleteProcThreadAttributeList", "FreeSid sid:1"};
     auto it = std::find(order.begin(), order.end(), entry);
     return it == order.end() ? -1 : static_cast<int>(it - order.begin());
 }
@@ -88,8 +88,8 @@ TEST(RunSandboxed, SucceedsThroughEveryStepAndReleasesInOrder) {
     EXPECT_EQ(releases, (std::vector<std::string>{
                             "CloseHandle thread", "CloseHandle process", "CloseHandle nul:1",
                             "CloseHandle nul:2", "CloseHandle job", "DeleteProcThreadAttributeList",
-                            "LocalFree sid:1"}));
-    EXPECT_EQ(fake.log.back(), "LocalFree sid:1");
+                            "FreeSid sid:1"}));
+    EXPECT_EQ(fake.log.back(), "FreeSid sid:1");
 }
 
 // Runs the full request once to learn every call, then once per fallible call
