@@ -53,6 +53,9 @@ struct RecordedCreateProcess {
     StartupInfoEx startup_info;
     std::optional<SecurityCapabilities> security_capabilities;
     std::vector<SidAndAttributes> capability_entries;
+    std::uint32_t attribute_count = 0;         // as the list was initialised
+    std::vector<std::uintptr_t> attributes;     // as they were added
+    std::optional<std::vector<Handle>> handle_list;  // read through the list at creation
 };
 
 class FakePlatform : public Platform {
@@ -185,6 +188,10 @@ private:
     std::map<const void*, std::vector<ExplicitAccess>> acl_entries_;
     std::set<const void*> initialized_lists_;
     const SecurityCapabilities* attribute_value_ = nullptr;
+    std::uint32_t attribute_count_ = 0;
+    std::vector<std::uintptr_t> attributes_;
+    const Handle* handle_list_ = nullptr;
+    std::size_t handle_list_size_ = 0;
     std::u16string environment_copy_;
     bool environment_live_ = false;
 };
