@@ -26,22 +26,22 @@ class CmdRecipe : public testing::Test {
 protected:
     void SetUp() override {
         // The script below names both paths unquoted.
-        ASSERT_EQ(report_.find(L' '), std::wstring::npos);
+        ASSERT_EQ(report_path.find(L' '), std::wstring::npos);
         ASSERT_EQ(e2e::probe_path().find(L' '), std::wstring::npos);
-        flags_.stdout_mode = u"inherit";
-        flags_.extra = {u"--readable-dir", e2e::to_u16(dir_.path())};
+        flags.stdout_mode = u"inherit";
+        flags.extra = {u"--readable-dir", e2e::to_u16(dir.path())};
     }
 
     // The probe's command line as a script author writes it, ahead of `rest`.
     std::u16string script(const std::u16string& rest) const {
-        return e2e::to_u16(e2e::probe_path()) + u" " + e2e::to_u16(report_) + u" report " + rest;
+        return e2e::to_u16(e2e::probe_path()) + u" " + e2e::to_u16(report_path) + u" report " + rest;
     }
 
     // A .cmd file holding the script verbatim, echo off so that cmd.exe does
     // not show each command on the child's stdout.
     std::wstring write_cmd_file(const std::u16string& text,
                                 const std::wstring& name = L"postinstall.cmd") const {
-        const std::wstring path = dir_.file(name);
+        std::wstring path = dir.file(name);
         const std::string bytes = "@echo off\r\n" + std::string(text.begin(), text.end()) + "\r\n";
         HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         DWORD written = 0;
@@ -54,21 +54,21 @@ protected:
     std::vector<std::u16string> run(const std::wstring& program,
                                     const std::vector<std::u16string>& args,
                                     const std::string& expected_out = "probe-stdout\n") {
-        const e2e::LaunchResult result = e2e::launch(e2e::helper_run(flags_, program, args));
+        const e2e::LaunchResult result = e2e::launch(e2e::helper_run(flags, program, args));
         EXPECT_TRUE(result.started && !result.timed_out);
         EXPECT_EQ(result.exit_code, 0u) << result.err;
         EXPECT_EQ(result.out, expected_out);
-        const auto report = e2e::read_probe_report(report_);
-        if (!report || report->argv.size() < 3) {
+        const auto probe = e2e::read_probe_report(report_path);
+        if (!probe || probe->argv.size() < 3) {
             ADD_FAILURE() << "the probe did not run";
             return {};
         }
-        return std::vector<std::u16string>(report->argv.begin() + 3, report->argv.end());
+        return std::vector<std::u16string>(probe->argv.begin() + 3, probe->argv.end());
     }
 
-    e2e::TempDir dir_;
-    std::wstring report_ = dir_.file(L"report.txt");
-    e2e::RunFlags flags_;
+    e2e::TempDir dir;
+    std::wstring report_path = dir.file(L"report.txt");
+    e2e::RunFlags flags;
 };
 
 TEST_F(CmdRecipe, ScriptAsOneItemAfterSlashCArrivesAltered) {
@@ -82,7 +82,7 @@ TEST_F(CmdRecipe, ScriptAsOneItemAfterSlashCArrivesAltered) {
 
 TEST_F(CmdRecipe, NodeCommandPassedDirectly) {
     const std::vector<std::u16string> argv =
-        run(e2e::probe_path(), {e2e::to_u16(report_), u"report", u"-e", NODE_CODE});
+        run(e2e::probe_path(), {e2e::to_u16(report_path), u"report", u"-e", NODE_CODE});
     EXPECT_EQ(argv, (std::vector<std::u16string>{u"-e", NODE_CODE}));
 }
 
@@ -94,7 +94,7 @@ TEST_F(CmdRecipe, ScriptVerbatimInACmdFile) {
 }
 
 TEST_F(CmdRecipe, PercentSignsFollowBatchRulesInACmdFileNotCommandLineRules) {
-    flags_.extra.insert(flags_.extra.end(), {u"--env", u"ZUB_RECIPE=set"});
+    flags.extra.insert(flags.extra.end(), {u"--env", u"ZUB_RECIPE=set"});
     // As npm runs it: a script without double quotes survives as one item, and
     // cmd.exe's command line keeps %%, an undefined %NAME% and %1 as written.
     // (Wine's cmd.exe also leaves a defined %NAME% unexpanded there, unlike Windows.)
@@ -109,7 +109,7 @@ TEST_F(CmdRecipe, PercentSignsFollowBatchRulesInACmdFileNotCommandLineRules) {
 TEST_F(CmdRecipe, CmdFileHandsOnTheExitCode) {
     const std::wstring file = write_cmd_file(e2e::to_u16(e2e::probe_path()) + u" - exit 7");
     const e2e::LaunchResult result =
-        e2e::launch(e2e::helper_run(flags_, cmd_path(), {u"/d", u"/s", u"/c", e2e::to_u16(file)}));
+        e2e::launch(e2e::helper_run(flags, cmd_path(), {u"/d", u"/s", u"/c", e2e::to_u16(file)}));
     ASSERT_TRUE(result.started && !result.timed_out);
     EXPECT_EQ(result.exit_code, 7u) << result.err;
 }
@@ -118,10 +118,10 @@ TEST_F(CmdRecipe, CmdFilePathNeedingQuotesIsNotFound) {
     // The helper quotes a path with a space, and /s strips those quotes again.
     const std::wstring file = write_cmd_file(script(u"-e 1"), L"post install.cmd");
     const e2e::LaunchResult result =
-        e2e::launch(e2e::helper_run(flags_, cmd_path(), {u"/d", u"/s", u"/c", e2e::to_u16(file)}));
+        e2e::launch(e2e::helper_run(flags, cmd_path(), {u"/d", u"/s", u"/c", e2e::to_u16(file)}));
     ASSERT_TRUE(result.started && !result.timed_out);
     EXPECT_NE(result.exit_code, 0u);
-    EXPECT_FALSE(e2e::read_probe_report(report_).has_value());
+    EXPECT_FALSE(e2e::read_probe_report(report_path).has_value());
 }
 
 }  // namespace

@@ -158,8 +158,8 @@ const char* file_type_name(DWORD type) {
 
 // A file's final path, or a pipe's name as the file system gives it; empty when none.
 std::wstring handle_name(HANDLE handle, DWORD type) {
-    wchar_t path[MAX_PATH * 4];
     if (type == FILE_TYPE_DISK) {
+        wchar_t path[MAX_PATH * 4];
         const DWORD length = GetFinalPathNameByHandleW(handle, path, MAX_PATH * 4, 0);
         if (length > 0 && length < MAX_PATH * 4) return std::wstring(path, length);
     }
