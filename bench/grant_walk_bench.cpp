@@ -384,6 +384,7 @@ public:
         return 0;
     }
     void local_free(void*) override {}
+    void free_sid(Sid) override {}
 
     // Not used by the walk.
     std::optional<std::uint32_t> attributes_from_directory_entry(const char16_t*) override {

@@ -1,5 +1,6 @@
 #include "child/child_stdio.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <utility>
@@ -64,6 +65,18 @@ ChildStdio::~ChildStdio() {
     for (const Handle handle : owned_handles) {
         if (is_closable_handle(handle)) platform_->close_handle(handle);
     }
+}
+
+std::vector<Handle> ChildStdio::handles_to_inherit() const {
+    std::vector<Handle> handles;
+    for (const Handle handle : {stdin_handle, stdout_handle, stderr_handle}) {
+        // The system refuses a handle list that names a handle twice.
+        if (is_closable_handle(handle) &&
+            std::find(handles.begin(), handles.end(), handle) == handles.end()) {
+            handles.push_back(handle);
+        }
+    }
+    return handles;
 }
 
 Result<Handle, RunFailure> open_stdio_handle(Platform& platform, StdioMode mode,

@@ -25,6 +25,10 @@ public:
     ChildStdio& operator=(const ChildStdio&) = delete;
     ~ChildStdio();
 
+    // The handles the child is to inherit: the distinct stream values that are
+    // neither 0 nor -1, in stream order.
+    std::vector<Handle> handles_to_inherit() const;
+
     std::vector<Handle> owned_handles;
     Handle stdin_handle = NO_HANDLE;
     Handle stdout_handle = NO_HANDLE;

@@ -20,8 +20,8 @@ Status<FatalStop> read_own_environment(Platform& platform, EnvMap& map) {
     std::uint32_t error = 0;
     const char16_t* const block = platform.get_environment_strings_w(&error);
     if (block == nullptr) {
-        return FatalStop{"failure getting env string from OS: " + platform.format_message(error) +
-                         " (os error " + std::to_string(error) + ")"};
+        return FatalStop{"failure getting env string from OS: " +
+                         os_error_text(platform.format_message(error), error)};
     }
     for (const char16_t* cursor = block; *cursor != u'\0';) {
         const OsStringView definition(cursor);

@@ -7,6 +7,7 @@
 
 #include "helper_appcontainer/run_sandboxed.h"
 #include "protocol/command_line_split.h"
+#include "protocol/fatal_stop.h"
 #include "protocol/parse_args.h"
 
 namespace zub {
@@ -48,8 +49,7 @@ std::optional<std::uint32_t> write_stderr_line(Platform& platform, const std::st
                                  std::uint32_t status) {
     if (const auto error = write_stderr_line(platform, LINE_PREFIX + message + "\n")) {
         fatal_stop(platform, "failed to write to standard error: " +
-                                 platform.format_message(*error) + " (os error " +
-                                 std::to_string(*error) + ")");
+                                 os_error_text(platform.format_message(*error), *error));
     }
     exit_with(platform, status);
 }

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "child/child_stdio.h"
 #include "child/command_line.h"
@@ -38,6 +39,40 @@ Status<SandboxError> grant_list(Platform& platform, const std::vector<OsString>&
     return Ok{};
 }
 
+// Sizes, initialises and fills the launch attribute list: the security
+// capabilities always, the handle list only when the child inherits anything.
+// The list refers to both values without copying them.
+Status<SandboxError> fill_attribute_list(Platform& platform, AttributeList& attribute_list,
+                                         SecurityCapabilities* security_capabilities,
+                                         const std::vector<Handle>& inherited) {
+    const std::uint32_t count = inherited.empty() ? 1 : 2;
+    std::size_t list_size = 0;
+    const BoolResult sizing =
+        platform.initialize_proc_thread_attribute_list(nullptr, count, 0, &list_size);
+    if (list_size == 0) {
+        return SandboxError{sandbox_error::InitializeProcThreadAttributeList{sizing.error}};
+    }
+    void* list = attribute_list.allocate(list_size);
+    const BoolResult initialized =
+        platform.initialize_proc_thread_attribute_list(list, count, 0, &list_size);
+    if (!initialized.ok) {
+        return SandboxError{sandbox_error::InitializeProcThreadAttributeList{initialized.error}};
+    }
+    attribute_list.mark_initialized();
+    BoolResult updated = platform.update_proc_thread_attribute(
+        list, 0, SECURITY_CAPABILITIES_ATTRIBUTE, security_capabilities,
+        sizeof(SecurityCapabilities));
+    if (updated.ok && !inherited.empty()) {
+        // The system only reads the array; its declaration lacks the const.
+        updated = platform.update_proc_thread_attribute(
+            list, 0, HANDLE_LIST_ATTRIBUTE, const_cast<Handle*>(inherited.data()),
+            inherited.size() * sizeof(Handle));
+    }
+    // Either attribute's failure is reported as the one kind the parent knows.
+    if (!updated.ok) return SandboxError{sandbox_error::UpdateProcThreadAttribute{updated.error}};
+    return Ok{};
+}
+
 }  // namespace
 
 RunResult run_sandboxed(Platform& platform, HelperRequest request) {
@@ -67,22 +102,6 @@ RunResult run_sandboxed(Platform& platform, HelperRequest request) {
     // The attribute list refers to this record; it lives until the run ends.
     SecurityCapabilities security_capabilities = capabilities.value().security_capabilities();
 
-    AttributeList attribute_list(platform);
-    std::size_t list_size = 0;
-    const BoolResult sizing =
-        platform.initialize_proc_thread_attribute_list(nullptr, 1, 0, &list_size);
-    if (list_size == 0) return failed(sandbox_error::InitializeProcThreadAttributeList{sizing.error});
-    void* list = attribute_list.allocate(list_size);
-    const BoolResult initialized = platform.initialize_proc_thread_attribute_list(list, 1, 0, &list_size);
-    if (!initialized.ok) {
-        return failed(sandbox_error::InitializeProcThreadAttributeList{initialized.error});
-    }
-    attribute_list.mark_initialized();
-    const BoolResult updated = platform.update_proc_thread_attribute(
-        list, 0, SECURITY_CAPABILITIES_ATTRIBUTE, &security_capabilities,
-        sizeof(SecurityCapabilities));
-    if (!updated.ok) return failed(sandbox_error::UpdateProcThreadAttribute{updated.error});
-
     const HandleResult created_job = platform.create_job_object_w();
     if (created_job.handle == NO_HANDLE) {
         return failed(sandbox_error::CreateJobObjectW{created_job.error});
@@ -98,6 +117,16 @@ RunResult run_sandboxed(Platform& platform, HelperRequest request) {
                                    request.stderr_mode);
     if (!stdio) return std::move(stdio).error();
 
+    // The child receives exactly its standard handles, never every inheritable
+    // handle of the helper: the helper may hold its parent's pipes and files.
+    // The list names these handles, so it is built after them and deleted before
+    // they are closed; it refers to the array, which outlives it.
+    const std::vector<Handle> inherited = stdio.value().handles_to_inherit();
+    AttributeList attribute_list(platform);
+    auto attributes =
+        fill_attribute_list(platform, attribute_list, &security_capabilities, inherited);
+    if (!attributes) return failed(std::move(attributes.error()));
+
     std::u16string command_line = build_command_line(request.program, request.args);
     auto environment = build_env_block(platform, request.env, request.env_clear);
     if (!environment) return RunFailure{std::move(environment.error())};
@@ -110,10 +139,11 @@ RunResult run_sandboxed(Platform& platform, HelperRequest request) {
     startup_info.startup_info.std_input = stdio.value().stdin_handle;
     startup_info.startup_info.std_output = stdio.value().stdout_handle;
     startup_info.startup_info.std_error = stdio.value().stderr_handle;
-    startup_info.attribute_list = list;
+    startup_info.attribute_list = attribute_list.get();
     ProcessInformation process_information{};
+    // Without a handle to pass on, the child inherits nothing at all.
     const BoolResult created = platform.create_process_w(
-        command_line.data(), true, CHILD_CREATION_FLAGS, environment.value().c_str(),
+        command_line.data(), !inherited.empty(), CHILD_CREATION_FLAGS, environment.value().c_str(),
         working_dir ? working_dir->c_str() : nullptr, &startup_info, &process_information);
     if (!created.ok) {
         return failed(sandbox_error::CreateProcessW{std::move(request.program), created.error});

@@ -62,7 +62,7 @@ public:
     [[noreturn]] virtual void exit_process(std::uint32_t status) = 0;
 
     // AppContainer profile service. Both return an HRESULT; on 0, *sid holds a
-    // SID the caller owns (LocalFree).
+    // SID the caller owns and releases with free_sid.
     virtual std::uint32_t create_app_container_profile(const char16_t* name,
                                                        const char16_t* display_name,
                                                        const char16_t* description,
@@ -83,6 +83,8 @@ public:
     virtual std::uint32_t set_security_info(Handle object, std::uint32_t object_type,
                                             std::uint32_t security_info, Acl dacl) = 0;
     virtual void local_free(void* memory) = 0;
+    // FreeSid: the release the profile service prescribes for the SIDs it returns.
+    virtual void free_sid(Sid sid) = 0;
 
     // Files by handle. `open_relative` opens `name` inside `directory` by its
     // literal name (NtCreateFile with a root directory; no Win32 path rules),
@@ -137,7 +139,8 @@ public:
     // Environment. Null with `error` set on failure.
     virtual const char16_t* get_environment_strings_w(std::uint32_t* error) = 0;
     virtual void free_environment_strings_w(const char16_t* block) = 0;
-    // The system's text for a Win32 error code (FormatMessageW), trailing line end removed.
+    // The system's text for a Win32 error code (FormatMessageW), trailing line end
+    // removed; empty when the system has none.
     virtual std::string format_message(std::uint32_t code) = 0;
 };
 

@@ -132,6 +132,8 @@ constexpr std::uint32_t FILE_ATTRIBUTE_REPARSE_POINT_BIT = 0x00000400;
 
 // PROC_THREAD_ATTRIBUTE_SECURITY_CAPABILITIES, under a name the system headers do not define.
 constexpr std::uintptr_t SECURITY_CAPABILITIES_ATTRIBUTE = 0x00020009;
+// PROC_THREAD_ATTRIBUTE_HANDLE_LIST: the only inheritable handles the child receives.
+constexpr std::uintptr_t HANDLE_LIST_ATTRIBUTE = 0x00020002;
 constexpr std::uint32_t WIN_CAPABILITY_INTERNET_CLIENT_SID = 85;
 
 constexpr std::uint32_t STD_INPUT_HANDLE_ID = 0xFFFFFFF6;

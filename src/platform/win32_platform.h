@@ -33,6 +33,7 @@ public:
     BoolResult get_file_information_by_handle(Handle file, FileIdentity* identity) override;
     std::unique_ptr<DirectoryListing> open_directory_listing(Handle directory) override;
     std::optional<std::uint32_t> attributes_from_directory_entry(const char16_t* path) override;
+    void free_sid(Sid sid) override;
     BoolResult initialize_proc_thread_attribute_list(void* list, std::uint32_t count,
                                                      std::uint32_t flags,
                                                      std::size_t* size) override;

@@ -1,4 +1,4 @@
-// AppContainer profile service, well-known SIDs, file DACLs, LocalFree.
+// AppContainer profile service, well-known SIDs, file DACLs, LocalFree and FreeSid.
 #include <windows.h>
 
 #include <aclapi.h>
@@ -92,5 +92,7 @@ std::uint32_t Win32Platform::set_security_info(Handle object, std::uint32_t obje
 }
 
 void Win32Platform::local_free(void* memory) { LocalFree(memory); }
+
+void Win32Platform::free_sid(Sid sid) { FreeSid(sid); }
 
 }  // namespace zub

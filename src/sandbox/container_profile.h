@@ -12,7 +12,8 @@ inline constexpr char CONTAINER_DISPLAY_NAME[] = "ZUB Sandbox Lifecycle Child";
 inline constexpr char CONTAINER_DESCRIPTION[] =
     "Sandbox container for npm-package lifecycle scripts spawned by zub";
 
-// Sole owner of the container SID; released once with LocalFree. Never copied.
+// Sole owner of the container SID; released once with FreeSid, as the profile
+// service requires of the SIDs it hands out. Never copied.
 class ContainerSid {
 public:
     ContainerSid(Platform& platform, Sid sid) : platform_(&platform), sid_(sid) {}
@@ -23,7 +24,7 @@ public:
     ContainerSid(const ContainerSid&) = delete;
     ContainerSid& operator=(const ContainerSid&) = delete;
     ~ContainerSid() {
-        if (sid_ != nullptr) platform_->local_free(sid_);
+        if (sid_ != nullptr) platform_->free_sid(sid_);
     }
 
     Sid get() const { return sid_; }

@@ -92,6 +92,9 @@ Launched::Launched(const LaunchOptions& options) {
         close_if(in_read), close_if(in_write), close_if(out_write), close_if(err_write);
         return;
     }
+    std_handles_ = {reinterpret_cast<std::uintptr_t>(in_read),
+                    reinterpret_cast<std::uintptr_t>(out_write),
+                    reinterpret_cast<std::uintptr_t>(err_write)};
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -125,6 +128,7 @@ Launched::Launched(const LaunchOptions& options) {
 LaunchResult Launched::finish(DWORD timeout_ms) {
     LaunchResult result;
     result.started = process_ != nullptr;
+    result.std_handles = std_handles_;
     result.create_error = create_error_;
     if (process_) {
         if (WaitForSingleObject(process_, timeout_ms) != WAIT_OBJECT_0) {

@@ -3,6 +3,7 @@
 // pipes for the three standard streams, and the full 32-bit exit code.
 #include <windows.h>
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -49,6 +50,9 @@ struct LaunchOptions {
 };
 
 struct LaunchResult {
+    // The values the started process received as its stdin, stdout and stderr
+    // (pipes of this test program, inheritable; closed here once it started).
+    std::array<std::uintptr_t, 3> std_handles{};
     bool started = false;
     DWORD create_error = 0;
     bool timed_out = false;
@@ -76,6 +80,7 @@ private:
     DWORD create_error_ = 0;
     HANDLE out_read_ = nullptr;
     HANDLE err_read_ = nullptr;
+    std::array<std::uintptr_t, 3> std_handles_{};
     std::string out_;
     std::string err_;
     std::thread out_reader_;

@@ -61,6 +61,17 @@ std::optional<ProbeReport> read_probe_report(const std::wstring& path) {
         else if (key == "stderr") report.stderr_status = value;
         else if (key == "pid") report.pid = static_cast<std::uint32_t>(std::stoul(value));
         else if (key == "alive") report.alive = value == "1";
+        else if (key == "std") report.std_handles.push_back(std::stoull(value, nullptr, 16));
+        else if (key == "leak") report.leaks.push_back(value);
+        else if (key == "handle") {
+            std::istringstream fields(value);
+            std::string number, name;
+            ProbeHandle handle;
+            fields >> number >> handle.type >> name;
+            handle.value = std::stoull(number, nullptr, 16);
+            handle.name = decode_units(name);
+            report.handles.push_back(handle);
+        }
         else if (key == "stdin") {
             if (value.rfind("eof", 0) == 0) {
                 report.stdin_status = "eof";

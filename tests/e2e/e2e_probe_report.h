@@ -7,6 +7,13 @@
 
 namespace e2e {
 
+// One valid handle value in the probe's table ("handles" mode).
+struct ProbeHandle {
+    std::uintptr_t value = 0;
+    std::string type;     // "disk", "char", "pipe" or "other"
+    std::u16string name;  // a file's final path or a pipe's name; may be empty
+};
+
 struct ProbeReport {
     std::u16string command_line;
     std::vector<std::u16string> argv;  // the C runtime's argv, argv[0] included
@@ -18,6 +25,10 @@ struct ProbeReport {
     std::string stderr_status;
     std::uint32_t pid = 0;
     bool alive = false;
+    std::vector<std::uintptr_t> std_handles;  // stdin, stdout, stderr ("handles" mode)
+    std::vector<ProbeHandle> handles;
+    std::vector<std::string> leaks;           // "<value> wrote" or "<value> refused"
+
 };
 
 // Nothing when the file is missing or unreadable.

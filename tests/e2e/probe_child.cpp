@@ -9,6 +9,11 @@
 //   zub-probe REPORT grandchild         starts "zub-probe - sleep", reports its pid, exits 0
 //   zub-probe REPORT hang               reports its own pid, then sleeps
 //   zub-probe REPORT sleep              sleeps (the grandchild)
+//   zub-probe REPORT handles            what a hostile script would find: every valid
+//                                       handle value in its table with its file type and
+//                                       name, its standard handles, and the result of
+//                                       writing a marker into every pipe or file handle
+//                                       that is not one of its standard handles
 //
 // REPORT is a file path ("-" for none). Every string is written as hex UTF-16
 // units and stdin as hex bytes, so nothing is lost on the way to the test.
@@ -18,7 +23,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
+#include <iterator>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -129,6 +137,72 @@ int do_report(int argc, wchar_t** argv, const wchar_t* path) {
     return report.publish(path) ? 0 : 3;
 }
 
+// Handle values are multiples of 4; a process that inherited a few handles
+// holds them far below this.
+constexpr ULONG_PTR HANDLE_SCAN_LIMIT = 0x4000;
+
+std::string hex_value(ULONG_PTR value) {
+    char text[32];
+    (void)std::snprintf(text, sizeof text, "%llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+const char* file_type_name(DWORD type) {
+    switch (type) {
+        case FILE_TYPE_DISK: return "disk";
+        case FILE_TYPE_CHAR: return "char";
+        case FILE_TYPE_PIPE: return "pipe";
+        default: return "other";
+    }
+}
+
+// A file's final path, or a pipe's name as the file system gives it; empty when none.
+std::wstring handle_name(HANDLE handle, DWORD type) {
+    if (type == FILE_TYPE_DISK) {
+        wchar_t path[MAX_PATH * 4];
+        const DWORD length = GetFinalPathNameByHandleW(handle, path, MAX_PATH * 4, 0);
+        if (length > 0 && length < MAX_PATH * 4) return std::wstring(path, length);
+    }
+    if (type == FILE_TYPE_PIPE) {
+        alignas(FILE_NAME_INFO) char buffer[sizeof(FILE_NAME_INFO) + MAX_PATH * 4 * sizeof(wchar_t)];
+        if (GetFileInformationByHandleEx(handle, FileNameInfo, buffer, sizeof buffer)) {
+            const auto* info = reinterpret_cast<const FILE_NAME_INFO*>(buffer);
+            return std::wstring(info->FileName, info->FileNameLength / sizeof(wchar_t));
+        }
+    }
+    return {};
+}
+
+int do_handles(const wchar_t* path) {
+    // The scan comes before anything of our own is opened.
+    struct Found {
+        ULONG_PTR value;
+        DWORD type;
+    };
+    std::vector<Found> found;
+    for (ULONG_PTR value = 4; value < HANDLE_SCAN_LIMIT; value += 4) {
+        const HANDLE handle = reinterpret_cast<HANDLE>(value);
+        DWORD flags = 0;
+        if (GetHandleInformation(handle, &flags)) found.push_back({value, GetFileType(handle)});
+    }
+    const HANDLE streams[] = {GetStdHandle(STD_INPUT_HANDLE), GetStdHandle(STD_OUTPUT_HANDLE),
+                              GetStdHandle(STD_ERROR_HANDLE)};
+    Report report;
+    for (const HANDLE stream : streams) report.line("std", hex_value(reinterpret_cast<ULONG_PTR>(stream)));
+    for (const Found& entry : found) {
+        const HANDLE handle = reinterpret_cast<HANDLE>(entry.value);
+        report.line("handle", hex_value(entry.value) + " " + file_type_name(entry.type) + " " +
+                                  hex_units(handle_name(handle, entry.type)));
+        const bool stream = std::find(std::begin(streams), std::end(streams), handle) != std::end(streams);
+        if (stream || (entry.type != FILE_TYPE_PIPE && entry.type != FILE_TYPE_DISK)) continue;
+        static const char marker[] = "zub-probe-leak\n";
+        DWORD written = 0;
+        const BOOL wrote = WriteFile(handle, marker, sizeof marker - 1, &written, nullptr);
+        report.line("leak", hex_value(entry.value) + (wrote ? " wrote" : " refused"));
+    }
+    return report.publish(path) ? 0 : 3;
+}
+
 int do_grandchild(const wchar_t* path) {
     wchar_t self[MAX_PATH * 4];
     const DWORD self_length = GetModuleFileNameW(nullptr, self, MAX_PATH * 4);
@@ -178,7 +252,7 @@ LONG WINAPI end_with_exception_code(EXCEPTION_POINTERS* pointers) {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 3) {
-        (void)std::fputs("usage: zub-probe REPORT report|exit CODE|crash|grandchild|hang|sleep\n",
+        (void)std::fputs("usage: zub-probe REPORT report|exit CODE|crash|grandchild|hang|sleep|handles\n",
                          stderr);
         return 2;
     }
@@ -189,6 +263,7 @@ int wmain(int argc, wchar_t** argv) {
     if (action == L"crash") crash();
     if (action == L"grandchild") return do_grandchild(path);
     if (action == L"hang") return do_hang(path);
+    if (action == L"handles") return do_handles(path);
     if (action == L"sleep") {
         Sleep(SLEEP_LIMIT_MS);
         return 0;

@@ -5,6 +5,7 @@
 
 #include <sddl.h>
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -35,26 +36,36 @@ std::size_t length_of(const char16_t* text) {
     return n;
 }
 
-// S-1-15-2 and seven sub-authorities hashed from the name (FNV-1a, one seed each).
-std::wstring container_sid_text(const char16_t* name) {
-    std::wstring text = L"S-1-15-2";
+// The sub-authorities of S-1-15-2-...: 2, then seven hashed from the name
+// (FNV-1a, one seed each).
+std::array<DWORD, 8> container_sid_parts(const char16_t* name) {
+    std::array<DWORD, 8> parts{2};
     for (std::uint64_t seed = 0; seed < 7; ++seed) {
         std::uint64_t hash = 0xcbf29ce484222325ull ^ (seed * 0x9E3779B97F4A7C15ull);
         for (const char16_t* unit = name; *unit; ++unit) {
             hash ^= static_cast<std::uint64_t>(*unit);
             hash *= 0x100000001b3ull;
         }
-        text += L"-" + std::to_wstring(static_cast<std::uint32_t>(hash ^ (hash >> 32)));
+        parts[seed + 1] = static_cast<DWORD>(hash ^ (hash >> 32));
     }
+    return parts;
+}
+
+std::wstring container_sid_text(const char16_t* name) {
+    std::wstring text = L"S-1-15";
+    for (const DWORD part : container_sid_parts(name)) text += L"-" + std::to_wstring(part);
     return text;
 }
 
-// A SID in LocalAlloc'ed memory, as the real profile service hands it out.
+// A SID that FreeSid releases, as the real profile service hands it out.
 std::uint32_t make_container_sid(const char16_t* name, Sid* sid) {
-    PSID converted = nullptr;
-    if (!ConvertStringSidToSidW(container_sid_text(name).c_str(), &converted))
+    SID_IDENTIFIER_AUTHORITY app_package = {{0, 0, 0, 0, 0, 15}};
+    const std::array<DWORD, 8> p = container_sid_parts(name);
+    PSID allocated = nullptr;
+    if (!AllocateAndInitializeSid(&app_package, 8, p[0], p[1], p[2], p[3], p[4], p[5], p[6], p[7],
+                                  &allocated))
         return hresult_from_win32(static_cast<LONG>(GetLastError()));
-    *sid = converted;
+    *sid = allocated;
     return 0;
 }
 

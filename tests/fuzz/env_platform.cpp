@@ -55,6 +55,7 @@ std::uint32_t EnvPlatform::set_security_info(Handle, std::uint32_t, std::uint32_
     ZUB_UNEXPECTED("set_security_info");
 }
 void EnvPlatform::local_free(void*) { ZUB_UNEXPECTED("local_free"); }
+void EnvPlatform::free_sid(Sid) { ZUB_UNEXPECTED("free_sid"); }
 HandleResult EnvPlatform::open_relative(Handle, std::u16string_view, std::uint32_t) {
     ZUB_UNEXPECTED("open_relative");
 }

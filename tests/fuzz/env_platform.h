@@ -39,6 +39,7 @@ public:
     BoolResult get_file_information_by_handle(Handle, FileIdentity*) override;
     std::unique_ptr<DirectoryListing> open_directory_listing(Handle) override;
     std::optional<std::uint32_t> attributes_from_directory_entry(const char16_t*) override;
+    void free_sid(Sid) override;
     BoolResult initialize_proc_thread_attribute_list(void*, std::uint32_t, std::uint32_t,
                                                      std::size_t*) override;
     BoolResult update_proc_thread_attribute(void*, std::uint32_t, std::uintptr_t, void*,

@@ -20,7 +20,7 @@ TEST(ContainerProfile, FirstRunCreatesLaterRunDerives) {
         EXPECT_NE(first.value().get(), nullptr);
         EXPECT_EQ(fake.operations(), (std::vector<std::string>{"CreateAppContainerProfile"}));
     }
-    EXPECT_EQ(fake.operations().back(), "LocalFree");  // the owner released it
+    EXPECT_EQ(fake.operations().back(), "FreeSid");  // the owner released it
 
     fake.log.clear();
     {
@@ -31,7 +31,7 @@ TEST(ContainerProfile, FirstRunCreatesLaterRunDerives) {
                                 "CreateAppContainerProfile zub-box",
                                 "DeriveAppContainerSidFromAppContainerName zub-box"}));
     }
-    EXPECT_EQ(fake.calls("LocalFree"), 2);
+    EXPECT_EQ(fake.calls("FreeSid"), 2);
 }
 
 TEST(ContainerProfile, FailuresCarryTheFailingCallsHresultAndName) {
@@ -60,7 +60,7 @@ TEST(ContainerProfile, FailuresCarryTheFailingCallsHresultAndName) {
         const auto result = ensure_container_profile(fake, "c");
         ASSERT_FALSE(result);
         EXPECT_EQ(result.error(), row.expected);
-        EXPECT_EQ(fake.calls("LocalFree"), 0);
+        EXPECT_EQ(fake.calls("FreeSid"), 0);
     }
 }
 

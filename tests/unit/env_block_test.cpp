@@ -107,14 +107,17 @@ TEST(EnvBlock, EnvironmentFailureIsAFatalStopWithTheSystemText) {
                   "to process this command. (os error 8)");
         EXPECT_EQ(fake.calls("FreeEnvironmentStringsW"), 0);
     }
-    {
+    const std::pair<std::uint32_t, std::string> rows[] = {
+        {1455, "System error 1455. (os error 1455)"},
+        {test::CUSTOMER_CODE_BIT | 1, "unknown error (os error 536870913)"},
+    };
+    for (const auto& [code, text] : rows) {
         FakePlatform fake;
         fake.environment = block_of({});
-        fake.fail("GetEnvironmentStringsW", 1, 1455);
+        fake.fail("GetEnvironmentStringsW", 1, code);
         auto block = build_env_block(fake, {}, false);
         ASSERT_FALSE(block.ok());
-        EXPECT_EQ(block.error().message,
-                  "failure getting env string from OS: System error 1455. (os error 1455)");
+        EXPECT_EQ(block.error().message, "failure getting env string from OS: " + text);
     }
 }
 

@@ -326,14 +326,21 @@ std::uint32_t FakePlatform::set_security_info(Handle object, std::uint32_t objec
     return 0;
 }
 
-void FakePlatform::local_free(void* memory) {
+void FakePlatform::local_free(void* memory) { release(memory, "LocalFree"); }
+void FakePlatform::free_sid(Sid sid) { release(sid, "FreeSid"); }
+
+void FakePlatform::release(void* memory, const std::string& operation) {
     const std::string name = name_of(memory);
-    enter("LocalFree", name);
+    enter(operation, name);
     if (memory == nullptr) return;
     if (!live_memory_.count(memory)) {
-        ADD_FAILURE() << "LocalFree of memory that is not live: " << name
+        ADD_FAILURE() << operation << " of memory that is not live: " << name
                       << (freed_memory_.count(memory) ? " (released twice)" : "");
         return;
+    }
+    // The profile service's SIDs go back with FreeSid, all other security memory with LocalFree.
+    if ((name.rfind("sid:", 0) == 0) != (operation == "FreeSid")) {
+        ADD_FAILURE() << operation << " of " << name;
     }
     live_memory_.erase(memory);
     freed_memory_.insert(memory);
@@ -420,18 +427,20 @@ std::optional<std::uint32_t> FakePlatform::attributes_from_directory_entry(const
 BoolResult FakePlatform::initialize_proc_thread_attribute_list(void* list, std::uint32_t count,
                                                                std::uint32_t flags,
                                                                std::size_t* size) {
-    auto code = enter("InitializeProcThreadAttributeList", list ? "list" : "sizing");
-    EXPECT_EQ(count, 1u);
+    auto code = enter("InitializeProcThreadAttributeList",
+                      (list ? "list " : "sizing ") + std::to_string(count));
+    EXPECT_TRUE(count == 1 || count == 2) << count;
     EXPECT_EQ(flags, 0u);
     if (list == nullptr) {
         if (code) return {false, *code};
-        *size = attribute_list_size;
+        *size = attribute_list_size * count;  // a list for more attributes needs more room
         return {false, ERROR_INSUFFICIENT_BUFFER_CODE};
     }
     if (code) return {false, *code};
-    EXPECT_GE(*size, attribute_list_size);
+    EXPECT_GE(*size, attribute_list_size * count);
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(list) % 8, 0u);
     initialized_lists_.insert(list);
+    attribute_count_ = count;
     return {true, 0};
 }
 
@@ -441,6 +450,18 @@ BoolResult FakePlatform::update_proc_thread_attribute(void* list, std::uint32_t 
     if (auto code = enter("UpdateProcThreadAttribute", hex(attribute))) return {false, *code};
     EXPECT_TRUE(initialized_lists_.count(list));
     EXPECT_EQ(flags, 0u);
+    EXPECT_LT(attributes_.size(), attribute_count_) << "more attributes than the list was made for";
+    attributes_.push_back(attribute);
+    if (attribute == 0x00020002u) {
+        handle_list_ = static_cast<const Handle*>(value);
+        handle_list_size_ = size / sizeof(Handle);
+        EXPECT_TRUE(size > 0 && size % sizeof(Handle) == 0) << size;
+        // The system takes only open, distinct handles.
+        const std::set<Handle> distinct(handle_list_, handle_list_ + handle_list_size_);
+        EXPECT_EQ(distinct.size(), handle_list_size_) << "a handle listed twice";
+        for (const Handle h : distinct) EXPECT_TRUE(open_handles_.count(h)) << hex(h);
+        return {true, 0};
+    }
     EXPECT_EQ(attribute, 0x00020009u);
     EXPECT_EQ(size, 24u);
     attribute_value_ = static_cast<const SecurityCapabilities*>(value);
@@ -487,10 +508,15 @@ BoolResult FakePlatform::create_process_w(char16_t* command_line_units, bool inh
     if (current_directory != nullptr) record.current_directory = OsString(current_directory);
     record.startup_info = *startup_info;
     if (attribute_value_ != nullptr && initialized_lists_.count(startup_info->attribute_list)) {
-        // Read through the list's pointer now: the record must still be alive.
+        // Read through the list's pointers now: what they point to must still be alive.
         record.security_capabilities = *attribute_value_;
         for (std::uint32_t i = 0; i < attribute_value_->capability_count; ++i) {
             record.capability_entries.push_back(attribute_value_->capabilities[i]);
+        }
+        record.attribute_count = attribute_count_;
+        record.attributes = attributes_;
+        if (handle_list_ != nullptr) {
+            record.handle_list.emplace(handle_list_, handle_list_ + handle_list_size_);
         }
     }
     created_process = std::move(record);
@@ -607,6 +633,7 @@ void FakePlatform::free_environment_strings_w(const char16_t* block) {
 
 std::string FakePlatform::format_message(std::uint32_t code) {
     enter("FormatMessageW", std::to_string(code));
+    if (code & CUSTOMER_CODE_BIT) return "";  // the system has no text for these
     if (code == 8) return "Not enough memory resources are available to process this command.";
     return "System error " + std::to_string(code) + ".";
 }

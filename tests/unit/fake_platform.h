@@ -16,6 +16,9 @@
 
 namespace zub::test {
 
+// Error codes with this bit set are application-defined: FormatMessageW has no text for them.
+constexpr std::uint32_t CUSTOMER_CODE_BIT = 0x20000000;
+
 // Thrown by exit_process, so a test can catch the helper's end.
 struct FakeExit {
     std::uint32_t status;
@@ -59,6 +62,9 @@ struct RecordedCreateProcess {
     StartupInfoEx startup_info;
     std::optional<SecurityCapabilities> security_capabilities;
     std::vector<SidAndAttributes> capability_entries;
+    std::uint32_t attribute_count = 0;         // as the list was initialised
+    std::vector<std::uintptr_t> attributes;     // as they were added
+    std::optional<std::vector<Handle>> handle_list;  // read through the list at creation
 };
 
 class FakePlatform : public Platform {
@@ -149,6 +155,7 @@ public:
     BoolResult get_file_information_by_handle(Handle file, FileIdentity* identity) override;
     std::unique_ptr<DirectoryListing> open_directory_listing(Handle directory) override;
     std::optional<std::uint32_t> attributes_from_directory_entry(const char16_t* path) override;
+    void free_sid(Sid sid) override;
     BoolResult initialize_proc_thread_attribute_list(void* list, std::uint32_t count,
                                                      std::uint32_t flags,
                                                      std::size_t* size) override;
@@ -192,6 +199,7 @@ private:
     std::optional<std::uint32_t> enter(const std::string& operation, const std::string& detail);
     Handle open_handle(const std::string& what);
     void* allocate(const std::string& kind);
+    void release(void* memory, const std::string& operation);
     void add_node(const OsString& path, std::uint32_t attributes);
     HandleResult open_object(const OsString& path, std::uint32_t access);
     // The current path of the object an open file handle refers to; empty once it is gone.
@@ -222,6 +230,10 @@ private:
     std::map<const void*, std::vector<ExplicitAccess>> acl_entries_;
     std::set<const void*> initialized_lists_;
     const SecurityCapabilities* attribute_value_ = nullptr;
+    std::uint32_t attribute_count_ = 0;
+    std::vector<std::uintptr_t> attributes_;
+    const Handle* handle_list_ = nullptr;
+    std::size_t handle_list_size_ = 0;
     std::u16string environment_copy_;
     bool environment_live_ = false;
 };

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <functional>
 #include <set>
@@ -54,16 +55,20 @@ std::string message_of(const RunFailure& failure) {
 // Operations that release what the run acquired; they are not fault points.
 bool is_release(const std::string& operation) {
     static const std::set<std::string> releases = {
-        "CloseHandle", "LocalFree", "DeleteProcThreadAttributeList", "FindClose",
+        "CloseHandle", "LocalFree", "FreeSid", "DeleteProcThreadAttributeList", "FindClose",
         "FreeEnvironmentStringsW", "TerminateProcess", "FormatMessageW"};
     return releases.count(operation) != 0;
 }
 
-// The order in which the run must give back what it holds.
+// The order in which the run must give back what it holds: the attribute list
+// goes before the handles it names, the container SID last of all.
+const std::vector<std::string> RELEASE_ORDER = {
+    "CloseHandle thread", "CloseHandle process", "DeleteProcThreadAttributeList",
+    "CloseHandle nul:1",  "CloseHandle nul:2",   "CloseHandle job",
+    "FreeSid sid:1"};
+
 int release_rank(const std::string& entry) {
-    static const std::vector<std::string> order = {
-        "CloseHandle thread", "CloseHandle process", "CloseHandle nul:1", "CloseHandle nul:2",
-        "CloseHandle job", "DeleteProcThreadAttributeList", "LocalFree sid:1"};
+    const std::vector<std::string>& order = RELEASE_ORDER;
     auto it = std::find(order.begin(), order.end(), entry);
     return it == order.end() ? -1 : static_cast<int>(it - order.begin());
 }
@@ -85,11 +90,8 @@ TEST(RunSandboxed, SucceedsThroughEveryStepAndReleasesInOrder) {
     for (const std::string& entry : fake.log) {
         if (release_rank(entry) >= 0) releases.push_back(entry);
     }
-    EXPECT_EQ(releases, (std::vector<std::string>{
-                            "CloseHandle thread", "CloseHandle process", "CloseHandle nul:1",
-                            "CloseHandle nul:2", "CloseHandle job", "DeleteProcThreadAttributeList",
-                            "LocalFree sid:1"}));
-    EXPECT_EQ(fake.log.back(), "LocalFree sid:1");
+    EXPECT_EQ(releases, RELEASE_ORDER);
+    EXPECT_EQ(fake.log.back(), "FreeSid sid:1");
 }
 
 // Runs the full request once to learn every call, then once per fallible call
@@ -148,6 +150,7 @@ TEST(RunSandboxed, FaultSweepFailsCleanlyAtEveryCall) {
         } else if (fault.operation == "InitializeProcThreadAttributeList") {
             expected = "InitializeProcThreadAttributeList failed with Win32 error 1314";
         } else if (fault.operation == "UpdateProcThreadAttribute") {
+            // The handle list's failure too: the parent knows no other message.
             expected = "UpdateProcThreadAttribute(SECURITY_CAPABILITIES) failed with Win32 error 1314";
         } else if (fault.operation == "CreateJobObjectW") {
             expected = "CreateJobObjectW failed with Win32 error 1314";
@@ -192,6 +195,9 @@ TEST(RunSandboxed, FaultSweepFailsCleanlyAtEveryCall) {
             EXPECT_GT(rank, last_rank) << "released out of order: " << *it;
             last_rank = rank;
         }
+        const bool sid_obtained = fault.operation != "CreateAppContainerProfile" &&
+                                  fault.operation != "DeriveAppContainerSidFromAppContainerName";
+        EXPECT_EQ(fake.calls("FreeSid"), sid_obtained ? 1 : 0);
         if (fault.operation == "AssignProcessToJobObject") {
             EXPECT_EQ(fake.calls("TerminateProcess"), 1) << "a suspended child outside the job must not linger";
         } else {
@@ -295,6 +301,82 @@ INSTANTIATE_TEST_SUITE_P(Variants, RunRecords,
                                            RecordCase{"working_dir", false, true},
                                            RecordCase{"both", true, true}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+struct HandleListCase {
+    const char* name;
+    StdioMode mode;                  // all three streams
+    std::array<Handle, 3> helper;    // the helper's own standard handles
+    std::vector<int> listed;         // the streams (0 stdin, 1 stdout, 2 stderr) whose handles are listed
+};
+
+void PrintTo(const HandleListCase& c, std::ostream* out) { *out << c.name; }
+
+class HandleList : public ::testing::TestWithParam<HandleListCase> {};
+
+TEST_P(HandleList, ChildInheritsExactlyItsStreamHandles) {
+    const HandleListCase& c = GetParam();
+    FakePlatform fake;
+    set_up_machine(fake);
+    fake.std_handles = c.helper;
+    HelperRequest request = full_request();
+    request.stdin_mode = request.stdout_mode = request.stderr_mode = c.mode;
+    auto result = run_sandboxed(fake, std::move(request));
+    ASSERT_TRUE(result.ok()) << message_of(result.error());
+
+    const test::RecordedCreateProcess& p = *fake.created_process;
+    const StartupInfo& si = p.startup_info.startup_info;
+    const Handle streams[] = {si.std_input, si.std_output, si.std_error};
+    if (c.mode == StdioMode::Inherit) {
+        EXPECT_EQ(std::vector<Handle>(streams, streams + 3),
+                  std::vector<Handle>(c.helper.begin(), c.helper.end()));
+    }
+    if (c.listed.empty()) {
+        EXPECT_FALSE(p.inherit_handles);
+        EXPECT_FALSE(p.handle_list.has_value());
+        EXPECT_EQ(p.attributes, (std::vector<std::uintptr_t>{0x00020009}));
+    } else {
+        std::vector<Handle> expected;
+        for (const int stream : c.listed) expected.push_back(streams[stream]);
+        EXPECT_TRUE(p.inherit_handles);
+        EXPECT_EQ(p.handle_list, expected);
+        EXPECT_EQ(p.attributes, (std::vector<std::uintptr_t>{0x00020009, 0x00020002}));
+    }
+    // Sized and initialised for exactly the attributes it carries.
+    EXPECT_EQ(p.attribute_count, p.attributes.size());
+    const std::string count = std::to_string(p.attributes.size());
+    EXPECT_EQ(fake.calls("InitializeProcThreadAttributeList"), 2);
+    EXPECT_NE(std::find(fake.log.begin(), fake.log.end(), "InitializeProcThreadAttributeList sizing " + count),
+              fake.log.end());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Streams, HandleList,
+    ::testing::Values(
+        HandleListCase{"three_distinct", StdioMode::Inherit, {0x10, 0x14, 0x18}, {0, 1, 2}},
+        HandleListCase{"stdout_and_stderr_shared", StdioMode::Piped, {0x10, 0x14, 0x14}, {0, 1}},
+        HandleListCase{"all_shared", StdioMode::Inherit, {0x18, 0x18, 0x18}, {0}},
+        // The NUL handles opened for the child are real handles and are listed.
+        HandleListCase{"all_null", StdioMode::Null, {0x10, 0x14, 0x18}, {0, 1, 2}},
+        HandleListCase{"helper_without_handles", StdioMode::Inherit, {0, INVALID_HANDLE, 0}, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(RunSandboxed, FailingHandleListUpdateEndsTheRunAndReleasesInOrder) {
+    FakePlatform fake;
+    set_up_machine(fake);
+    fake.fail("UpdateProcThreadAttribute", 2, 87);
+    auto result = run_sandboxed(fake, full_request());
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(std::get<SandboxError>(result.error()),
+              SandboxError{sandbox_error::UpdateProcThreadAttribute{87}});
+    ASSERT_TRUE(fake.failed_at.has_value());
+    EXPECT_EQ(fake.log[*fake.failed_at], "UpdateProcThreadAttribute 0x20002");
+    // Never a fallback to inheriting everything: no child at all.
+    EXPECT_EQ(fake.calls("CreateProcessW"), 0);
+    const std::vector<std::string> after(fake.log.begin() + static_cast<std::ptrdiff_t>(*fake.failed_at) + 1,
+                                         fake.log.end());
+    EXPECT_EQ(after, (std::vector<std::string>{"DeleteProcThreadAttributeList", "CloseHandle nul:1",
+                                               "CloseHandle nul:2", "CloseHandle job", "FreeSid sid:1"}));
+}
 
 TEST(RunSandboxed, PassesEveryExitCodeThroughUnchanged) {
     for (std::uint32_t code : {0u, 1u, 64u, 65u, 66u, 259u, 0xC0000005u, 0xFFFFFFFFu}) {

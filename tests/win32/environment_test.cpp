@@ -73,6 +73,8 @@ TEST_F(Win32EnvironmentTest, MessagesHaveNoTrailingLineEnd) {
     std::string not_found = platform.format_message(2);
     for (char& c : not_found) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     EXPECT_NE(not_found.find("file"), std::string::npos) << not_found;
+    // An application-defined code has no system text: the caller words that itself.
+    EXPECT_EQ(platform.format_message(0x20000001), "");
 }
 
 }  // namespace

@@ -16,7 +16,6 @@ constexpr wchar_t CHILD_FLAG[] = L"--zub-child=";
 constexpr std::uint32_t HELPER_CREATION_FLAGS = 0x00080604;
 constexpr std::uint32_t JOB_EXTENDED_LIMIT_CLASS = 9;
 constexpr std::uint32_t KILL_ON_JOB_CLOSE = 0x2000;
-constexpr std::uintptr_t HANDLE_LIST_ATTRIBUTE = 0x00020002;
 
 DWORD env_number(const wchar_t* name) {
     wchar_t value[32] = {};
