@@ -164,7 +164,12 @@ Environment script_variables(const Case& c, const std::wstring& temp) {
 
 std::wstring env_block(const Environment& env) {
     std::wstring block;
-    for (const auto& [name, value] : env) block += name + L"=" + value + L'\0';
+    for (const auto& [name, value] : env) {
+        block += name;
+        block += L'=';
+        block += value;
+        block += L'\0';
+    }
     return block + L'\0';
 }
 
@@ -233,9 +238,8 @@ void LifecycleScript::TestBody() {
     const e2e::LaunchResult direct_run = e2e::launch(direct);
     ASSERT_TRUE(direct_run.started) << direct_run.create_error;
     ASSERT_FALSE(direct_run.timed_out);
-    std::uint32_t direct_grandchild = 0;
     if (script.leaves_grandchild) {
-        direct_grandchild = read_pid(direct_temp.file(L"grandchild.pid"));
+        const std::uint32_t direct_grandchild = read_pid(direct_temp.file(L"grandchild.pid"));
         ASSERT_NE(direct_grandchild, 0u);
         // Run directly, nothing ends the process the script left behind.
         EXPECT_FALSE(e2e::process_gone(direct_grandchild, 0));
@@ -254,7 +258,10 @@ void LifecycleScript::TestBody() {
     if (c.env_clear) flags.extra.push_back(u"--env-clear");
     for (const auto& [name, value] : script_variables(c, confined_temp.path())) {
         flags.extra.push_back(u"--env");
-        flags.extra.push_back(e2e::to_u16(name + L"=" + value));
+        std::wstring entry = name;
+        entry += L'=';
+        entry += value;
+        flags.extra.push_back(e2e::to_u16(entry));
     }
     e2e::LaunchOptions confined;
     if (!script.node_args.empty()) {
