@@ -4,8 +4,8 @@
 # exits non-zero when there is any.
 #
 # The portable code and the unit tests are analysed as the host build compiles them; the
-# Win32-only files (the backend, the production main, tests/win32, tests/e2e) as the mingw
-# build compiles them, with clang-tidy targeting x86_64-w64-mingw32. Both builds are only
+# Win32-only files (the backend, the production main, tests/win32, tests/e2e, tests/realworld)
+# as the mingw build compiles them, with clang-tidy targeting x86_64-w64-mingw32. Both builds are only
 # configured (for their compile_commands.json), never built, under build/lint/.
 #
 # Usage: tools/lint.sh            LINT_JOBS=N to change the parallelism (default 2).
@@ -40,7 +40,7 @@ for entry in json.load(open(db)):
         print(path[len(root):])
 EOF
 }
-win32_only='src/platform/win32_[^/]*\.cpp|src/helper_appcontainer/main\.cpp|tests/(win32|e2e)/[^/]*\.cpp'
+win32_only='src/platform/win32_[^/]*\.cpp|src/helper_appcontainer/main\.cpp|tests/(win32|e2e|realworld)/[^/]*\.cpp'
 mapfile -t host_files < <(files_of "$out/host/compile_commands.json" '(src/.*|tests/unit/[^/]*)\.cpp')
 mapfile -t win_files < <(files_of "$out/mingw/compile_commands.json" "$win32_only")
 if [ ${#host_files[@]} -eq 0 ] || [ ${#win_files[@]} -eq 0 ]; then

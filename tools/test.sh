@@ -25,6 +25,10 @@ for preset in host host-asan mingw fuzz; do
   if [ "$preset" = fuzz ]; then
     echo "$out" | grep -E 'Test +#|stat::number_of_executed_units'
   fi
+  if [ "$preset" = mingw ]; then
+    # The real lifecycle scripts, case by case (label realworld).
+    echo "$out" | grep -E 'Test +#[0-9]+: (LifecycleScript\.|realworld_)'
+  fi
   echo "$out" | grep -E -A30 '(tests passed|tests failed)'
 
   summaries+=("$preset: $(echo "$out" | grep -E 'tests passed|tests failed' | tail -n 1)")

@@ -1,7 +1,8 @@
 /* zub-bench-timer COMMANDS RUNS WARMUP
  * Times whole process lifetimes from the Windows side, so the Linux-side cost
  * of starting Wine itself is not in the figures. COMMANDS is a UTF-8 file of lines
- * "LABEL<TAB>COMMAND LINE". Each round runs every command once, the order
+ * "LABEL<TAB>COMMAND LINE", or "LABEL<TAB>DIRECTORY<TAB>COMMAND LINE" to start
+ * the command in DIRECTORY (a lifecycle script runs in its package's directory). Each round runs every command once, the order
  * reversed on odd rounds so a drift in the machine's speed hits all commands
  * alike; the first WARMUP rounds are run but not reported. Each run is timed
  * with QueryPerformanceCounter from CreateProcessW until the process handle is
@@ -16,6 +17,7 @@
 
 static char labels[MAX_COMMANDS][64];
 static wchar_t commands[MAX_COMMANDS][8192];
+static wchar_t directories[MAX_COMMANDS][1024];
 static wchar_t scratch[8192];
 
 static int read_commands(const wchar_t* path) {
@@ -36,7 +38,15 @@ static int read_commands(const wchar_t* path) {
         if (tab) {
             *tab = 0;
             lstrcpynA(labels[count], line, (int)sizeof labels[count]);
-            if (!MultiByteToWideChar(CP_UTF8, 0, tab + 1, -1, commands[count], 8192)) return -1;
+            char* command = tab + 1;
+            char* second = strchr(command, '\t');
+            directories[count][0] = 0;
+            if (second) {
+                *second = 0;
+                if (!MultiByteToWideChar(CP_UTF8, 0, command, -1, directories[count], 1024)) return -1;
+                command = second + 1;
+            }
+            if (!MultiByteToWideChar(CP_UTF8, 0, command, -1, commands[count], 8192)) return -1;
             ++count;
         }
         line = next ? end + 1 : end;
@@ -75,7 +85,8 @@ int wmain(int argc, wchar_t** argv) {
             PROCESS_INFORMATION process = {0};
             LARGE_INTEGER start, end;
             QueryPerformanceCounter(&start);
-            if (!CreateProcessW(NULL, scratch, NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process)) {
+            if (!CreateProcessW(NULL, scratch, NULL, NULL, TRUE, 0, NULL,
+                                directories[which][0] ? directories[which] : NULL, &startup, &process)) {
                 fprintf(stderr, "zub-bench-timer: cannot start %s: error %lu\n", labels[which],
                         GetLastError());
                 return 3;

@@ -1,0 +1,305 @@
+// Real lifecycle scripts of real packages, run with the official node.exe on a
+// real win32-x64 node_modules (laid out by prepare.sh): each once directly, the
+// way npm runs it (cmd.exe /d /s /c "<script>"), and once through the helper,
+// the way a package manager would confine it. The two runs must agree on the
+// full exit code, standard output and standard error.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "../e2e/e2e_launch.h"
+#include "protocol/os_string.h"
+
+namespace {
+
+const std::wstring LAYOUT = L"C:\\zub-realworld";
+
+// How the helper is asked to run a script. Its command line quotes every item
+// by the C runtime's rules, so cmd.exe cannot be handed a script with quotes
+// as one item; a node command is run as node.exe with its arguments, anything
+// else from a .cmd file holding the script.
+struct Script {
+    const char* name;     // for the test's name
+    const char* package;  // below node_modules, '/' separated
+    const char* event;
+    const char* text;     // as the package declares it (checked against its package.json)
+    std::vector<std::u16string> node_args;  // empty: run the text from a .cmd file
+    std::uint32_t exit_code;
+    const char* expect_out;  // the output holds this (both runs)
+    bool leaves_grandchild = false;
+};
+
+const Script SCRIPTS[] = {
+    // Runs the native esbuild.exe to check its version; prints nothing when all is well.
+    {"esbuild_postinstall", "esbuild", "postinstall", "node install.js", {u"install.js"}, 0, ""},
+    {"corejs_postinstall", "core-js", "postinstall",
+     "node -e \"try{require('./postinstall')}catch(e){}\"",
+     {u"-e", u"try{require('./postinstall')}catch(e){}"}, 0, "Thank you for using core-js"},
+    // cmd -> the node-gyp-build shim -> node -> cmd -> the node-gyp-build-test
+    // shim -> node loading the prebuilt addon; a failed load would try node-gyp and fail.
+    {"bufferutil_install", "bufferutil", "install", "node-gyp-build", {}, 0, ""},
+    {"fixture_report", "zub-rw-fixture", "report", "node report.js one \"two words\"",
+     {u"report.js", u"one", u"two words"}, 0, "temp directory: temp directory"},
+    {"fixture_bundle", "zub-rw-fixture", "bundle",
+     "esbuild \"src/entry file.js\" --bundle --format=esm --log-level=warning", {}, 0,
+     "console.log(greet(\"confined\"));"},
+    {"fixture_fail_node", "zub-rw-fixture", "fail-node", "node -e \"process.exit(-1073741819)\"",
+     {u"-e", u"process.exit(-1073741819)"}, 0xC0000005u, ""},
+    {"fixture_fail_cmd", "zub-rw-fixture", "fail-cmd",
+     "echo failing on purpose>&2 && exit 305419896", {}, 305419896u, ""},
+    {"fixture_grandchild", "zub-rw-fixture", "grandchild", "node grandchild.js",
+     {u"grandchild.js"}, 0, "grandchild started", true},
+};
+
+struct Place {
+    const char* name;
+    std::wstring project;
+    std::wstring node_dir;
+};
+
+const Place PLACES[] = {
+    {"plain", LAYOUT + L"\\project", LAYOUT + L"\\node"},
+    {"spaced_unicode", LAYOUT + L"\\my project \u00e9 \u540d", LAYOUT + L"\\node"},
+    {"program_files", LAYOUT + L"\\project", L"C:\\Program Files\\nodejs"},
+};
+
+struct Case {
+    const Script* script;
+    const Place* place;
+    bool env_clear;
+};
+
+std::vector<Case> all_cases() {
+    std::vector<Case> cases;
+    for (const Script& script : SCRIPTS)
+        for (const Place& place : PLACES)
+            for (bool clear : {false, true}) cases.push_back({&script, &place, clear});
+    return cases;
+}
+
+std::wstring widen(const std::string& utf8) {
+    return e2e::to_wide(zub::to_utf16(utf8));
+}
+
+std::wstring env_value(const wchar_t* name) {
+    wchar_t value[32768];
+    const DWORD length = GetEnvironmentVariableW(name, value, 32768);
+    return length > 0 && length < 32768 ? std::wstring(value, length) : std::wstring();
+}
+
+// Names compared without regard to ASCII case, as Windows does.
+struct FoldedLess {
+    static std::wstring fold(const std::wstring& text) {
+        std::wstring folded = text;
+        for (wchar_t& c : folded)
+            if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - 0x20);
+        return folded;
+    }
+    bool operator()(const std::wstring& a, const std::wstring& b) const {
+        return fold(a) < fold(b);
+    }
+};
+using Environment = std::map<std::wstring, std::wstring, FoldedLess>;
+
+Environment own_environment() {
+    Environment env;
+    wchar_t* block = GetEnvironmentStringsW();
+    for (const wchar_t* entry = block; *entry; entry += wcslen(entry) + 1) {
+        const std::wstring text = entry;
+        const std::size_t equals = text.find(L'=', 1);
+        if (equals != std::wstring::npos) env[text.substr(0, equals)] = text.substr(equals + 1);
+    }
+    FreeEnvironmentStringsW(block);
+    return env;
+}
+
+// What a careful parent passes when it clears the environment: what Windows
+// programs (cmd.exe, node's os.tmpdir and os.homedir) expect to find.
+const wchar_t* const BASE_VARIABLES[] = {
+    L"SystemRoot", L"windir", L"ComSpec", L"PATHEXT", L"SystemDrive", L"USERPROFILE",
+    L"APPDATA", L"LOCALAPPDATA", L"ProgramData", L"ProgramFiles", L"HOMEDRIVE", L"HOMEPATH",
+    L"USERNAME", L"COMPUTERNAME", L"OS", L"NUMBER_OF_PROCESSORS", L"PROCESSOR_ARCHITECTURE"};
+
+std::wstring package_dir(const Case& c) {
+    std::wstring package = widen(c.script->package);
+    for (wchar_t& ch : package)
+        if (ch == L'/') ch = L'\\';
+    return c.place->project + L"\\node_modules\\" + package;
+}
+
+// The variables npm sets for a lifecycle script, a PATH that finds node and
+// the project's command shims, and the run's own temp directory.
+Environment script_variables(const Case& c, const std::wstring& temp) {
+    const std::wstring package = package_dir(c);
+    const std::wstring node = c.place->node_dir + L"\\node.exe";
+    const std::wstring windows = env_value(L"SystemRoot");
+    Environment env;
+    env[L"npm_lifecycle_event"] = widen(c.script->event);
+    env[L"npm_lifecycle_script"] = widen(c.script->text);
+    env[L"npm_package_name"] = widen(c.script->package);
+    env[L"npm_package_json"] = package + L"\\package.json";
+    env[L"npm_node_execpath"] = node;
+    env[L"npm_config_user_agent"] = L"zub/0.1.0 node/v18.20.8 win32 x64";
+    env[L"NODE"] = node;
+    env[L"INIT_CWD"] = c.place->project;
+    env[L"PATH"] = package + L"\\node_modules\\.bin;" + c.place->project +
+                   L"\\node_modules\\.bin;" + c.place->node_dir + L";" + windows +
+                   L"\\system32;" + windows;
+    env[L"TEMP"] = env[L"TMP"] = temp;
+    // A new Wine prefix reports Windows 7, which node 18 refuses to start on.
+    env[L"NODE_SKIP_PLATFORM_CHECK"] = L"1";
+    env[L"ZUB_RW_PIDFILE"] = temp + L"\\grandchild.pid";
+    if (c.env_clear)
+        for (const wchar_t* name : BASE_VARIABLES) {
+            const std::wstring value = env_value(name);
+            if (!value.empty()) env[name] = value;
+        }
+    return env;
+}
+
+std::wstring env_block(const Environment& env) {
+    std::wstring block;
+    for (const auto& [name, value] : env) {
+        block += name;
+        block += L'=';
+        block += value;
+        block += L'\0';
+    }
+    return block + L'\0';
+}
+
+std::uint32_t read_pid(const std::wstring& path) {
+    std::ifstream in{std::filesystem::path(path)};
+    std::uint32_t pid = 0;
+    in >> pid;
+    return pid;
+}
+
+void end_process(std::uint32_t pid) {
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+    if (!process) return;
+    TerminateProcess(process, 1);
+    WaitForSingleObject(process, 5000);
+    CloseHandle(process);
+}
+
+// package, event -> script, from the packages' own package.json files.
+std::map<std::pair<std::string, std::string>, std::string> declared_scripts() {
+    std::map<std::pair<std::string, std::string>, std::string> scripts;
+    std::ifstream in(std::filesystem::path(LAYOUT + L"\\scripts.tsv"));
+    std::string line;
+    while (std::getline(in, line)) {
+        const std::size_t a = line.find('\t'), b = line.find('\t', a + 1);
+        if (b != std::string::npos)
+            scripts[{line.substr(0, a), line.substr(a + 1, b - a - 1)}] = line.substr(b + 1);
+    }
+    return scripts;
+}
+
+// One registered test per case, named after it (a parameterised test would
+// add its parameter's bytes to the names that ctest lists).
+class LifecycleScript : public testing::Test {
+public:
+    explicit LifecycleScript(const Case& c) : c_(c) {}
+    void TestBody() override;
+
+private:
+    Case c_;
+};
+
+void LifecycleScript::TestBody() {
+    const Case& c = c_;
+    const Script& script = *c.script;
+    ASSERT_NE(GetFileAttributesW((c.place->node_dir + L"\\node.exe").c_str()),
+              INVALID_FILE_ATTRIBUTES)
+        << "no node.exe: the realworld_prepare test lays out the packages";
+    EXPECT_EQ((declared_scripts()[{script.package, script.event}]), script.text)
+        << "the package declares another script than the one this test runs";
+
+    const std::wstring package = package_dir(c);
+    const std::wstring comspec = env_value(L"SystemRoot") + L"\\system32\\cmd.exe";
+    e2e::TempDir direct_temp, confined_temp;
+
+    // Directly, as npm runs it: the script is one verbatim item behind /s /c.
+    e2e::LaunchOptions direct;
+    direct.application = comspec;
+    direct.command_line = L"cmd.exe /d /s /c \"" + widen(script.text) + L"\"";
+    Environment direct_env = c.env_clear ? Environment{} : own_environment();
+    for (const auto& [name, value] : script_variables(c, direct_temp.path()))
+        direct_env[name] = value;
+    direct.environment = env_block(direct_env);
+    direct.current_directory = package;
+    direct.timeout_ms = 60000;
+    const e2e::LaunchResult direct_run = e2e::launch(direct);
+    ASSERT_TRUE(direct_run.started) << direct_run.create_error;
+    ASSERT_FALSE(direct_run.timed_out);
+    if (script.leaves_grandchild) {
+        const std::uint32_t direct_grandchild = read_pid(direct_temp.file(L"grandchild.pid"));
+        ASSERT_NE(direct_grandchild, 0u);
+        // Run directly, nothing ends the process the script left behind.
+        EXPECT_FALSE(e2e::process_gone(direct_grandchild, 0));
+        end_process(direct_grandchild);
+    }
+
+    // Through the helper, as a package manager confines it.
+    e2e::RunFlags flags;
+    flags.container = u"zub-realworld";
+    flags.stdout_mode = flags.stderr_mode = u"inherit";
+    flags.extra = {u"--readable-dir", e2e::to_u16(c.place->project + L"\\node_modules"),
+                   u"--readable-dir", e2e::to_u16(c.place->node_dir),
+                   u"--writable-dir", e2e::to_u16(package),
+                   u"--writable-dir", e2e::to_u16(confined_temp.path()),
+                   u"--working-dir", e2e::to_u16(package)};
+    if (c.env_clear) flags.extra.push_back(u"--env-clear");
+    for (const auto& [name, value] : script_variables(c, confined_temp.path())) {
+        flags.extra.push_back(u"--env");
+        std::wstring entry = name;
+        entry += L'=';
+        entry += value;
+        flags.extra.push_back(e2e::to_u16(entry));
+    }
+    e2e::LaunchOptions confined;
+    if (!script.node_args.empty()) {
+        confined = e2e::helper_run(flags, c.place->node_dir + L"\\node.exe", script.node_args);
+    } else {
+        const std::wstring recipe = confined_temp.file(L"script.cmd");
+        std::ofstream(std::filesystem::path(recipe), std::ios::binary) << "@echo off\r\n" << script.text << "\r\n";
+        confined = e2e::helper_run(flags, comspec, {u"/d", u"/s", u"/c", e2e::to_u16(recipe)});
+    }
+    confined.timeout_ms = 60000;
+    const e2e::LaunchResult confined_run = e2e::launch(confined);
+    ASSERT_TRUE(confined_run.started) << confined_run.create_error;
+    ASSERT_FALSE(confined_run.timed_out);
+
+    EXPECT_EQ(direct_run.exit_code, script.exit_code) << direct_run.out << direct_run.err;
+    EXPECT_EQ(confined_run.exit_code, direct_run.exit_code) << confined_run.err;
+    EXPECT_EQ(confined_run.out, direct_run.out);
+    EXPECT_EQ(confined_run.err, direct_run.err);
+    EXPECT_NE(direct_run.out.find(script.expect_out), std::string::npos) << direct_run.out;
+
+    if (script.leaves_grandchild) {
+        const std::uint32_t pid = read_pid(confined_temp.file(L"grandchild.pid"));
+        ASSERT_NE(pid, 0u);
+        const bool gone = e2e::process_gone(pid, 5000);
+        if (!gone) end_process(pid);
+        EXPECT_TRUE(gone) << "the grandchild outlived the helper";
+    }
+}
+
+std::string case_name(const Case& c) {
+    return std::string(c.script->name) + "__" + c.place->name + (c.env_clear ? "__env_clear" : "__env");
+}
+
+const bool REGISTERED = [] {
+    for (const Case& c : all_cases())
+        testing::RegisterTest("LifecycleScript", case_name(c).c_str(), nullptr, nullptr, __FILE__,
+                              __LINE__, [c]() -> testing::Test* { return new LifecycleScript(c); });
+    return true;
+}();
+
+}  // namespace
