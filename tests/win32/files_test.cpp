@@ -200,7 +200,9 @@ TEST_F(Win32FilesTest, DirectorySwappedForUnixSymlinkOpensAsAnotherObject) {
         ASSERT_TRUE(identity.has_value());
         const bool shows_link = (identity->attributes & FILE_ATTRIBUTE_REPARSE_POINT_BIT) != 0;
         EXPECT_TRUE(shows_link || identity->file_id != entries.at(u"flip").file_id);
-        if (!shows_link) EXPECT_EQ(identity->file_id, entries.at(u"target").file_id) << "followed";
+        if (!shows_link) {
+            EXPECT_EQ(identity->file_id, entries.at(u"target").file_id) << "followed";
+        }
         platform.close_handle(opened.handle);
     }
     platform.close_handle(root.handle);
