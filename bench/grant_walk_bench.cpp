@@ -11,7 +11,8 @@
 #include <new>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/security.h"
 #include "sandbox/grants.h"
 
 // ---- Heap accounting ---------------------------------------------------------
@@ -306,10 +307,10 @@ private:
     static inline bool slot_in_use_ = false;
 };
 
-// Every operation the walk uses costs next to nothing; the rest must not be called.
+// The two roles the walk uses; every call costs next to nothing.
 // A handle is a slot of a table sized in advance, so the platform's own
 // bookkeeping never allocates inside a measurement.
-class GeneratedTreePlatform final : public Platform {
+class GeneratedTreePlatform final : public Files, public Security {
 public:
     GeneratedTreePlatform(const Node& root, std::uint64_t directories) : root_(root) {
         slots_.resize(directories + 3);
@@ -384,59 +385,18 @@ public:
         return 0;
     }
     void local_free(void*) override {}
-    void free_sid(Sid) override {}
 
     // Not used by the walk.
     std::optional<std::uint32_t> attributes_from_directory_entry(const char16_t*) override {
         std::abort();
     }
-    OsString get_command_line() override { std::abort(); }
-    OsString get_module_file_name() override { std::abort(); }
     Handle get_std_handle(std::uint32_t) override { std::abort(); }
-    bool get_console_mode(Handle) override { std::abort(); }
-    std::uint32_t get_console_output_cp() override { std::abort(); }
-    BoolResult write_console_w(Handle, std::u16string_view) override { std::abort(); }
-    BoolResult write_file(Handle, std::string_view) override { std::abort(); }
-    [[noreturn]] void exit_process(std::uint32_t) override { std::abort(); }
-    std::uint32_t create_app_container_profile(const char16_t*, const char16_t*, const char16_t*,
-                                               Sid*) override {
-        std::abort();
-    }
-    std::uint32_t derive_app_container_sid_from_app_container_name(const char16_t*, Sid*) override {
+    BoolResult set_handle_information(Handle, std::uint32_t, std::uint32_t) override {
         std::abort();
     }
     BoolResult create_well_known_sid(std::uint32_t, Sid, void*, std::uint32_t*) override {
         std::abort();
     }
-    BoolResult initialize_proc_thread_attribute_list(void*, std::uint32_t, std::uint32_t,
-                                                     std::size_t*) override {
-        std::abort();
-    }
-    BoolResult update_proc_thread_attribute(void*, std::uint32_t, std::uintptr_t, void*,
-                                            std::size_t) override {
-        std::abort();
-    }
-    void delete_proc_thread_attribute_list(void*) override { std::abort(); }
-    HandleResult create_job_object_w() override { std::abort(); }
-    BoolResult set_information_job_object(Handle, std::uint32_t, const JobExtendedLimitInformation*,
-                                          std::uint32_t) override {
-        std::abort();
-    }
-    BoolResult create_process_w(char16_t*, bool, std::uint32_t, const char16_t*, const char16_t*,
-                                StartupInfoEx*, ProcessInformation*) override {
-        std::abort();
-    }
-    BoolResult assign_process_to_job_object(Handle, Handle) override { std::abort(); }
-    std::uint32_t resume_thread(Handle, std::uint32_t*) override { std::abort(); }
-    std::uint32_t wait_for_single_object(Handle, std::uint32_t) override { std::abort(); }
-    BoolResult get_exit_code_process(Handle, std::uint32_t*) override { std::abort(); }
-    void terminate_process(Handle, std::uint32_t) override { std::abort(); }
-    BoolResult set_handle_information(Handle, std::uint32_t, std::uint32_t) override {
-        std::abort();
-    }
-    const char16_t* get_environment_strings_w(std::uint32_t*) override { std::abort(); }
-    void free_environment_strings_w(const char16_t*) override { std::abort(); }
-    std::string format_message(std::uint32_t) override { std::abort(); }
 
 private:
     struct Slot {
@@ -490,7 +450,8 @@ void walk(benchmark::State& state, const Node& root) {
         platform.reset();
         HeapPeak heap;
         const Status<SandboxError> granted =
-            grant_allow_set_root(platform, root_path, container_sid, ALLOW_SET_READ_ACCESS, false);
+            grant_allow_set_root(platform, platform, root_path, container_sid,
+                                 ALLOW_SET_READ_ACCESS, false);
         peak = std::max(peak, heap.peak());
         if (!granted || !platform.all_closed() || platform.grants() != objects) {
             state.SkipWithError("the walk did not visit the generated tree as expected");

@@ -4,7 +4,7 @@
 set -euo pipefail
 : "${ZUB_WINEPREFIX:?set ZUB_WINEPREFIX to the build tree prefix}"
 export WINEPREFIX="$ZUB_WINEPREFIX"
-export WINEDEBUG=-all
+export WINEDEBUG="${ZUB_WINEDEBUG:--all}"  # e.g. ZUB_WINEDEBUG=+loaddll to find a crash
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win64
 WINE=/usr/lib/wine/wine64

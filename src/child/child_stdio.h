@@ -3,9 +3,9 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "protocol/helper_request.h"
-#include "protocol/result.h"
+#include "base/result.h"
 #include "protocol/run_failure.h"
 
 namespace zub {
@@ -18,7 +18,7 @@ constexpr std::uint32_t HANDLE_FLAG_INHERIT_BIT = 1;
 // may be the helper's own handles, which are never closed here.
 class ChildStdio {
 public:
-    explicit ChildStdio(Platform& platform) : platform_(&platform) {}
+    explicit ChildStdio(Files& files) : files_(&files) {}
     ChildStdio(ChildStdio&& other) noexcept;
     ChildStdio& operator=(ChildStdio&&) = delete;
     ChildStdio(const ChildStdio&) = delete;
@@ -35,14 +35,14 @@ public:
     Handle stderr_handle = NO_HANDLE;
 
 private:
-    Platform* platform_;
+    Files* files_;
 };
 
-Result<ChildStdio, RunFailure> build_child_stdio(Platform& platform, StdioMode stdin_mode,
+Result<ChildStdio, RunFailure> build_child_stdio(Files& files, StdioMode stdin_mode,
                                                  StdioMode stdout_mode, StdioMode stderr_mode);
 
 // One stream; `role` is "stdin", "stdout" or "stderr". Appends what it opens.
-Result<Handle, RunFailure> open_stdio_handle(Platform& platform, StdioMode mode,
+Result<Handle, RunFailure> open_stdio_handle(Files& files, StdioMode mode,
                                              std::string_view role,
                                              std::vector<Handle>& owned_handles);
 

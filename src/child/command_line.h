@@ -2,7 +2,7 @@
 // The child's command line, quoted so the C runtime splits it back into the same items.
 #include <vector>
 
-#include "protocol/os_string.h"
+#include "base/os_string.h"
 
 namespace zub {
 

@@ -16,19 +16,19 @@ void insert_definition(EnvMap& map, OsStringView definition, std::size_t from) {
                          EnvVar{OsString(name), OsString(definition.substr(equals + 1))});
 }
 
-Status<FatalStop> read_own_environment(Platform& platform, EnvMap& map) {
+Status<FatalStop> read_own_environment(Environment& environment, EnvMap& map) {
     std::uint32_t error = 0;
-    const char16_t* const block = platform.get_environment_strings_w(&error);
+    const char16_t* const block = environment.get_environment_strings_w(&error);
     if (block == nullptr) {
         return FatalStop{"failure getting env string from OS: " +
-                         os_error_text(platform.format_message(error), error)};
+                         os_error_text(environment.format_message(error), error)};
     }
     for (const char16_t* cursor = block; *cursor != u'\0';) {
         const OsStringView definition(cursor);
         insert_definition(map, definition, 1);
         cursor += definition.size() + 1;
     }
-    platform.free_environment_strings_w(block);
+    environment.free_environment_strings_w(block);
     return Ok{};
 }
 
@@ -42,12 +42,12 @@ std::string fold_env_name(OsStringView name) {
     return folded;
 }
 
-Result<std::u16string, FatalStop> build_env_block(Platform& platform,
+Result<std::u16string, FatalStop> build_env_block(Environment& environment,
                                                   const std::vector<OsString>& env,
                                                   bool env_clear) {
     EnvMap map;
     if (!env_clear) {
-        Status<FatalStop> read = read_own_environment(platform, map);
+        Status<FatalStop> read = read_own_environment(environment, map);
         if (!read) return std::move(read).error();
     }
     for (const OsString& entry : env) insert_definition(map, entry, 0);

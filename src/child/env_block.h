@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/environment.h"
 #include "protocol/fatal_stop.h"
-#include "protocol/os_string.h"
-#include "protocol/result.h"
+#include "base/os_string.h"
+#include "base/result.h"
 
 namespace zub {
 
@@ -25,7 +25,7 @@ using EnvMap = std::map<std::string, EnvVar>;
 std::string fold_env_name(OsStringView name);
 
 // The block: NAME=VALUE NUL ... NUL (two NULs when empty).
-Result<std::u16string, FatalStop> build_env_block(Platform& platform,
+Result<std::u16string, FatalStop> build_env_block(Environment& environment,
                                                   const std::vector<OsString>& env,
                                                   bool env_clear);
 

@@ -1,5 +1,6 @@
 #include "helper_appcontainer/run_sandboxed.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -7,7 +8,7 @@
 #include "child/child_stdio.h"
 #include "child/command_line.h"
 #include "child/env_block.h"
-#include "helper_appcontainer/run_resources.h"
+#include "platform/owned.h"
 #include "sandbox/container_capabilities.h"
 #include "sandbox/container_profile.h"
 #include "sandbox/grants.h"
@@ -30,58 +31,8 @@ using RunResult = Result<std::uint32_t, RunFailure>;
 
 RunResult failed(SandboxError error) { return RunFailure{std::move(error)}; }
 
-Status<SandboxError> grant_list(Platform& platform, const std::vector<OsString>& roots, Sid sid,
-                                std::uint32_t access_mask, bool best_effort) {
-    for (const OsString& root : roots) {
-        auto granted = grant_allow_set_root(platform, root, sid, access_mask, best_effort);
-        if (!granted) return std::move(granted).error();
-    }
-    return Ok{};
-}
-
-// Sizes, initialises and fills the launch attribute list: the security
-// capabilities always, the handle list only when the child inherits anything.
-// The list refers to both values without copying them.
-Status<SandboxError> fill_attribute_list(Platform& platform, AttributeList& attribute_list,
-                                         SecurityCapabilities* security_capabilities,
-                                         const std::vector<Handle>& inherited) {
-    const std::uint32_t count = inherited.empty() ? 1 : 2;
-    std::size_t list_size = 0;
-    const BoolResult sizing =
-        platform.initialize_proc_thread_attribute_list(nullptr, count, 0, &list_size);
-    if (list_size == 0) {
-        return SandboxError{sandbox_error::InitializeProcThreadAttributeList{sizing.error}};
-    }
-    void* list = attribute_list.allocate(list_size);
-    const BoolResult initialized =
-        platform.initialize_proc_thread_attribute_list(list, count, 0, &list_size);
-    if (!initialized.ok) {
-        return SandboxError{sandbox_error::InitializeProcThreadAttributeList{initialized.error}};
-    }
-    attribute_list.mark_initialized();
-    BoolResult updated = platform.update_proc_thread_attribute(
-        list, 0, SECURITY_CAPABILITIES_ATTRIBUTE, security_capabilities,
-        sizeof(SecurityCapabilities));
-    if (updated.ok && !inherited.empty()) {
-        // The system only reads the array; its declaration lacks the const.
-        updated = platform.update_proc_thread_attribute(
-            list, 0, HANDLE_LIST_ATTRIBUTE, const_cast<Handle*>(inherited.data()),
-            inherited.size() * sizeof(Handle));
-    }
-    // Either attribute's failure is reported as the one kind the parent knows.
-    if (!updated.ok) return SandboxError{sandbox_error::UpdateProcThreadAttribute{updated.error}};
-    return Ok{};
-}
-
-}  // namespace
-
-RunResult run_sandboxed(Platform& platform, HelperRequest request) {
-    // Every owner below is declared in acquisition order, so leaving this
-    // function on any path releases in exactly the reverse order.
-    auto container_sid = ensure_container_profile(platform, request.appcontainer_name);
-    if (!container_sid) return failed(std::move(container_sid.error()));
-    const Sid sid = container_sid.value().get();
-
+// Every root of the three lists, in order; the first failure ends the grants.
+Status<SandboxError> grant_all(Platform& platform, const HelperRequest& request, Sid sid) {
     struct GrantList {
         const std::vector<OsString>& roots;
         std::uint32_t access_mask;
@@ -93,25 +44,140 @@ RunResult run_sandboxed(Platform& platform, HelperRequest request) {
         {request.readable_dirs_best_effort, ALLOW_SET_READ_ACCESS, true},
     };
     for (const GrantList& list : grant_lists) {
-        auto granted = grant_list(platform, list.roots, sid, list.access_mask, list.best_effort);
-        if (!granted) return failed(std::move(granted.error()));
+        for (const OsString& root : list.roots) {
+            auto granted = grant_allow_set_root(platform, platform, root, sid, list.access_mask,
+                                                list.best_effort);
+            if (!granted) return std::move(granted).error();
+        }
     }
+    return Ok{};
+}
+
+// An unnamed job that ends everything in it when its last handle closes.
+Result<UniqueHandle, SandboxError> create_kill_on_close_job(Platform& platform) {
+    const HandleResult created = platform.create_job_object_w();
+    if (created.handle == NO_HANDLE) return SandboxError{sandbox_error::CreateJobObjectW{created.error}};
+    UniqueHandle job(platform, created.handle);
+    JobExtendedLimitInformation limits{};
+    limits.basic_limit_information.limit_flags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    const BoolResult limited = platform.set_information_job_object(
+        job.get(), JOB_OBJECT_EXTENDED_LIMIT_INFORMATION_CLASS, &limits, sizeof limits);
+    if (!limited.ok) return SandboxError{sandbox_error::SetInformationJobObject{limited.error}};
+    return job;
+}
+
+// Sizes, initialises and fills the launch attribute list: the security
+// capabilities always, the handle list only when the child inherits anything.
+// The list refers to both values without copying them.
+Result<AttributeList, SandboxError> build_attribute_list(Processes& processes,
+                                                         SecurityCapabilities* security_capabilities,
+                                                         const std::vector<Handle>& inherited) {
+    const std::uint32_t count = inherited.empty() ? 1 : 2;
+    std::size_t list_size = 0;
+    const BoolResult sizing =
+        processes.initialize_proc_thread_attribute_list(nullptr, count, 0, &list_size);
+    if (list_size == 0) {
+        return SandboxError{sandbox_error::InitializeProcThreadAttributeList{sizing.error}};
+    }
+    // Freed without the system's delete until it is initialised.
+    auto buffer = std::make_unique<std::uint64_t[]>((list_size + 7) / 8);
+    const BoolResult initialized =
+        processes.initialize_proc_thread_attribute_list(buffer.get(), count, 0, &list_size);
+    if (!initialized.ok) {
+        return SandboxError{sandbox_error::InitializeProcThreadAttributeList{initialized.error}};
+    }
+    AttributeList list(processes, buffer.release());
+    BoolResult updated = processes.update_proc_thread_attribute(
+        list.get(), 0, SECURITY_CAPABILITIES_ATTRIBUTE, security_capabilities,
+        sizeof(SecurityCapabilities));
+    if (updated.ok && !inherited.empty()) {
+        // The system only reads the array; its declaration lacks the const.
+        updated = processes.update_proc_thread_attribute(
+            list.get(), 0, HANDLE_LIST_ATTRIBUTE, const_cast<Handle*>(inherited.data()),
+            inherited.size() * sizeof(Handle));
+    }
+    // Either attribute's failure is reported as the one kind the parent knows.
+    if (!updated.ok) return SandboxError{sandbox_error::UpdateProcThreadAttribute{updated.error}};
+    return list;
+}
+
+// The child's process and thread handles; the thread is released first.
+struct ChildProcess {
+    UniqueHandle process;
+    UniqueHandle thread;
+};
+
+struct ChildLaunch {
+    std::u16string& command_line;  // writable: the system may change it
+    const std::u16string& environment;
+    const std::optional<std::u16string>& working_dir;
+    const ChildStdio& stdio;
+    void* attribute_list;
+    bool inherit_handles;
+};
+
+Result<ChildProcess, SandboxError> create_suspended_child(Platform& platform, const ChildLaunch& launch,
+                                                          OsString& program) {
+    StartupInfoEx startup_info{};
+    startup_info.startup_info.cb = sizeof(StartupInfoEx);
+    startup_info.startup_info.flags = STARTF_USESTDHANDLES_FLAG;
+    startup_info.startup_info.std_input = launch.stdio.stdin_handle;
+    startup_info.startup_info.std_output = launch.stdio.stdout_handle;
+    startup_info.startup_info.std_error = launch.stdio.stderr_handle;
+    startup_info.attribute_list = launch.attribute_list;
+    ProcessInformation created_child{};
+    const BoolResult created = platform.create_process_w(
+        launch.command_line.data(), launch.inherit_handles, CHILD_CREATION_FLAGS,
+        launch.environment.c_str(), launch.working_dir ? launch.working_dir->c_str() : nullptr,
+        &startup_info, &created_child);
+    if (!created.ok) return SandboxError{sandbox_error::CreateProcessW{std::move(program), created.error}};
+    return ChildProcess{UniqueHandle(platform, created_child.process),
+                        UniqueHandle(platform, created_child.thread)};
+}
+
+// Into the job while still suspended, then let it run.
+Status<SandboxError> confine_and_start(Processes& processes, Handle job, const ChildProcess& child) {
+    const BoolResult assigned = processes.assign_process_to_job_object(job, child.process.get());
+    if (!assigned.ok) {
+        // Outside the job nothing would ever end the suspended child.
+        processes.terminate_process(child.process.get(), UNCONFINED_CHILD_EXIT_CODE);
+        return SandboxError{sandbox_error::AssignProcessToJobObject{assigned.error}};
+    }
+    std::uint32_t resume_error = 0;
+    if (processes.resume_thread(child.thread.get(), &resume_error) == RESUME_FAILED) {
+        return SandboxError{sandbox_error::AssignProcessToJobObject{resume_error}};
+    }
+    return Ok{};
+}
+
+// Only the child itself is waited for; what it started ends with the job.
+Result<std::uint32_t, SandboxError> wait_for_exit_code(Processes& processes, const ChildProcess& child) {
+    const std::uint32_t waited = processes.wait_for_single_object(child.process.get(), INFINITE_WAIT);
+    if (waited != WAIT_OBJECT_0_RESULT) return SandboxError{sandbox_error::WaitForSingleObject{waited}};
+    std::uint32_t exit_code = 0;
+    const BoolResult read = processes.get_exit_code_process(child.process.get(), &exit_code);
+    if (!read.ok) return SandboxError{sandbox_error::GetExitCodeProcess{read.error}};
+    return exit_code;
+}
+
+}  // namespace
+
+RunResult run_sandboxed(Platform& platform, HelperRequest request) {
+    // Every owner below is declared in acquisition order, so leaving this
+    // function on any path releases in exactly the reverse order.
+    auto container_sid = ensure_container_profile(platform, request.appcontainer_name);
+    if (!container_sid) return failed(std::move(container_sid.error()));
+    const Sid sid = container_sid.value().get();
+
+    if (auto granted = grant_all(platform, request, sid); !granted) return failed(std::move(granted.error()));
 
     auto capabilities = build_container_capabilities(platform, sid, request.grant_internet_client);
     if (!capabilities) return failed(std::move(capabilities.error()));
     // The attribute list refers to this record; it lives until the run ends.
     SecurityCapabilities security_capabilities = capabilities.value().security_capabilities();
 
-    const HandleResult created_job = platform.create_job_object_w();
-    if (created_job.handle == NO_HANDLE) {
-        return failed(sandbox_error::CreateJobObjectW{created_job.error});
-    }
-    const OwnedHandle job(platform, created_job.handle);
-    JobExtendedLimitInformation limits{};
-    limits.basic_limit_information.limit_flags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    const BoolResult limited = platform.set_information_job_object(
-        job.get(), JOB_OBJECT_EXTENDED_LIMIT_INFORMATION_CLASS, &limits, sizeof limits);
-    if (!limited.ok) return failed(sandbox_error::SetInformationJobObject{limited.error});
+    auto job = create_kill_on_close_job(platform);
+    if (!job) return failed(std::move(job.error()));
 
     auto stdio = build_child_stdio(platform, request.stdin_mode, request.stdout_mode,
                                    request.stderr_mode);
@@ -122,10 +188,8 @@ RunResult run_sandboxed(Platform& platform, HelperRequest request) {
     // The list names these handles, so it is built after them and deleted before
     // they are closed; it refers to the array, which outlives it.
     const std::vector<Handle> inherited = stdio.value().handles_to_inherit();
-    AttributeList attribute_list(platform);
-    auto attributes =
-        fill_attribute_list(platform, attribute_list, &security_capabilities, inherited);
-    if (!attributes) return failed(std::move(attributes.error()));
+    auto attribute_list = build_attribute_list(platform, &security_capabilities, inherited);
+    if (!attribute_list) return failed(std::move(attribute_list.error()));
 
     std::u16string command_line = build_command_line(request.program, request.args);
     auto environment = build_env_block(platform, request.env, request.env_clear);
@@ -133,40 +197,19 @@ RunResult run_sandboxed(Platform& platform, HelperRequest request) {
     std::optional<std::u16string> working_dir;
     if (request.working_dir) working_dir = to_wide_nul(*request.working_dir);
 
-    StartupInfoEx startup_info{};
-    startup_info.startup_info.cb = sizeof(StartupInfoEx);
-    startup_info.startup_info.flags = STARTF_USESTDHANDLES_FLAG;
-    startup_info.startup_info.std_input = stdio.value().stdin_handle;
-    startup_info.startup_info.std_output = stdio.value().stdout_handle;
-    startup_info.startup_info.std_error = stdio.value().stderr_handle;
-    startup_info.attribute_list = attribute_list.get();
-    ProcessInformation process_information{};
     // Without a handle to pass on, the child inherits nothing at all.
-    const BoolResult created = platform.create_process_w(
-        command_line.data(), !inherited.empty(), CHILD_CREATION_FLAGS, environment.value().c_str(),
-        working_dir ? working_dir->c_str() : nullptr, &startup_info, &process_information);
-    if (!created.ok) {
-        return failed(sandbox_error::CreateProcessW{std::move(request.program), created.error});
-    }
-    const ProcessHandles child(platform, process_information);
+    const ChildLaunch launch{command_line,  environment.value(),
+                             working_dir,   stdio.value(),
+                             attribute_list.value().get(), !inherited.empty()};
+    auto child = create_suspended_child(platform, launch, request.program);
+    if (!child) return failed(std::move(child.error()));
 
-    const BoolResult assigned = platform.assign_process_to_job_object(job.get(), child.process());
-    if (!assigned.ok) {
-        // Outside the job nothing would ever end the suspended child.
-        platform.terminate_process(child.process(), UNCONFINED_CHILD_EXIT_CODE);
-        return failed(sandbox_error::AssignProcessToJobObject{assigned.error});
+    if (auto started = confine_and_start(platform, job.value().get(), child.value()); !started) {
+        return failed(std::move(started.error()));
     }
-    std::uint32_t resume_error = 0;
-    if (platform.resume_thread(child.thread(), &resume_error) == RESUME_FAILED) {
-        return failed(sandbox_error::AssignProcessToJobObject{resume_error});
-    }
-
-    const std::uint32_t waited = platform.wait_for_single_object(child.process(), INFINITE_WAIT);
-    if (waited != WAIT_OBJECT_0_RESULT) return failed(sandbox_error::WaitForSingleObject{waited});
-    std::uint32_t exit_code = 0;
-    const BoolResult read = platform.get_exit_code_process(child.process(), &exit_code);
-    if (!read.ok) return failed(sandbox_error::GetExitCodeProcess{read.error});
-    return exit_code;
+    auto exit_code = wait_for_exit_code(platform, child.value());
+    if (!exit_code) return failed(std::move(exit_code.error()));
+    return exit_code.value();
 }
 
 }  // namespace zub

@@ -4,7 +4,7 @@
 
 #include "platform/platform.h"
 #include "protocol/helper_request.h"
-#include "protocol/result.h"
+#include "base/result.h"
 #include "protocol/run_failure.h"
 
 namespace zub {

@@ -4,6 +4,7 @@
 #include <winternl.h>
 
 #include <cstddef>
+#include <algorithm>
 #include <cstring>
 
 #include "platform/win32_cast.h"
@@ -34,12 +35,16 @@ public:
     bool next(DirEntry& entry) override {
         for (;;) {
             if (offset_ == END && !read_batch(FileIdBothDirectoryInfo)) return false;
-            const auto* info = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(
-                reinterpret_cast<const std::byte*>(buffer_.get()) + offset_);
+            const FILE_ID_BOTH_DIR_INFO* info = entry_at(offset_);
+            if (info == nullptr) {
+                // A record that would run past the buffer: the batch is not to be trusted.
+                finished_ = true;
+                return false;
+            }
             offset_ = info->NextEntryOffset == 0 ? END : offset_ + info->NextEntryOffset;
             const std::u16string_view name(win32::units(info->FileName),
                                            info->FileNameLength / sizeof(wchar_t));
-            if (is_dot_entry(name)) continue;
+            if (name.empty() || is_dot_entry(name)) continue;
             entry.name.assign(name);
             entry.attributes = info->FileAttributes;
             entry.file_id = static_cast<std::uint64_t>(info->FileId.QuadPart);
@@ -50,8 +55,21 @@ public:
 private:
     static constexpr std::size_t END = static_cast<std::size_t>(-1);
 
+    // The record at `offset`, when it lies wholly inside the buffer.
+    const FILE_ID_BOTH_DIR_INFO* entry_at(std::size_t offset) const {
+        constexpr std::size_t header = offsetof(FILE_ID_BOTH_DIR_INFO, FileName);
+        if (offset % 8 != 0 || offset > LISTING_BUFFER_BYTES - header) return nullptr;
+        const auto* info = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(
+            reinterpret_cast<const std::byte*>(buffer_.get()) + offset);
+        if (info->FileNameLength > LISTING_BUFFER_BYTES - header - offset) return nullptr;
+        return info;
+    }
+
     bool read_batch(FILE_INFO_BY_HANDLE_CLASS info_class) {
         if (finished_) return false;
+        // The call does not say how much it wrote: a batch it fills with nothing
+        // must read as no entry, never as what an earlier batch left behind.
+        std::fill_n(buffer_.get(), LISTING_BUFFER_BYTES / 8, 0);
         if (!GetFileInformationByHandleEx(directory_, info_class, buffer_.get(), LISTING_BUFFER_BYTES)) {
             finished_ = true;
             return false;
@@ -91,11 +109,21 @@ HandleResult Win32Platform::open_relative(Handle directory, std::u16string_view 
 }
 
 BoolResult Win32Platform::get_file_information_by_handle(Handle file, FileIdentity* identity) {
-    BY_HANDLE_FILE_INFORMATION info{};
-    const BoolResult result = win32::bool_result(GetFileInformationByHandle(win32::to_win(file), &info));
-    identity->attributes = info.dwFileAttributes;
-    identity->file_id = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-    return result;
+    // Two narrow queries rather than GetFileInformationByHandle, which also asks
+    // for the volume's serial number: under Wine that is a round trip to the
+    // mount manager for every object of the walk.
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!GetFileInformationByHandleEx(win32::to_win(file), FileAttributeTagInfo, &tag, sizeof tag)) {
+        return win32::bool_result(FALSE);
+    }
+    IO_STATUS_BLOCK status_block{};
+    FILE_INTERNAL_INFORMATION internal{};
+    const NTSTATUS status = NtQueryInformationFile(win32::to_win(file), &status_block, &internal,
+                                                   sizeof internal, FileInternalInformation);
+    if (status < 0) return {false, static_cast<std::uint32_t>(RtlNtStatusToDosError(status))};
+    identity->attributes = tag.FileAttributes;
+    identity->file_id = static_cast<std::uint64_t>(internal.IndexNumber.QuadPart);
+    return {true, 0};
 }
 
 std::unique_ptr<DirectoryListing> Win32Platform::open_directory_listing(Handle directory) {

@@ -2,7 +2,7 @@
 // Splitting the raw process command line by the Windows C runtime rules.
 #include <vector>
 
-#include "protocol/os_string.h"
+#include "base/os_string.h"
 
 namespace zub {
 

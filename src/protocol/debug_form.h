@@ -3,7 +3,7 @@
 // quotes around, backslash escapes, \u{..} for what is not printable.
 #include <string>
 
-#include "protocol/os_string.h"
+#include "base/os_string.h"
 
 namespace zub {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/os_string.h"
+#include "base/os_string.h"
 
 namespace zub {
 

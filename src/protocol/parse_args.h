@@ -5,7 +5,7 @@
 
 #include "protocol/argv_error.h"
 #include "protocol/helper_request.h"
-#include "protocol/result.h"
+#include "base/result.h"
 
 namespace zub {
 

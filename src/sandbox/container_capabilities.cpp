@@ -3,7 +3,7 @@
 namespace zub {
 
 Result<ContainerCapabilities, SandboxError> build_container_capabilities(
-    Platform& platform, Sid container_sid, bool grant_internet_client) {
+    Security& security, Sid container_sid, bool grant_internet_client) {
     // Allocated on every run, requested or not, so the release order of the run never varies.
     auto storage = std::make_unique<ContainerCapabilities::Storage>();
     if (!grant_internet_client) {
@@ -11,7 +11,7 @@ Result<ContainerCapabilities, SandboxError> build_container_capabilities(
     }
 
     std::uint32_t size = CAPABILITY_SID_BUFFER_SIZE;
-    const BoolResult made = platform.create_well_known_sid(
+    const BoolResult made = security.create_well_known_sid(
         WIN_CAPABILITY_INTERNET_CLIENT_SID, nullptr, storage->sid_buffer.data(), &size);
     if (!made.ok) return SandboxError{sandbox_error::CreateWellKnownSid{made.error}};
 

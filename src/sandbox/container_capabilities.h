@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <memory>
 
-#include "platform/platform.h"
-#include "protocol/result.h"
+#include "platform/security.h"
+#include "base/result.h"
 #include "protocol/sandbox_error.h"
 
 namespace zub {
@@ -39,6 +39,6 @@ private:
 };
 
 Result<ContainerCapabilities, SandboxError> build_container_capabilities(
-    Platform& platform, Sid container_sid, bool grant_internet_client);
+    Security& security, Sid container_sid, bool grant_internet_client);
 
 }  // namespace zub

@@ -56,15 +56,15 @@ bool is_plain_entry_name(std::u16string_view name) {
 // Opens one listed entry relative to its directory and checks that the handle
 // holds what was listed: no reparse point (a link made in place since the
 // listing) and the same file ID (a different object under the same name).
-UniqueHandle open_listed_entry(Platform& platform, Handle directory, const DirEntry& entry,
+UniqueHandle open_listed_entry(Files& files, Handle directory, const DirEntry& entry,
                                FileIdentity& identity) {
     const bool listed_as_directory = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY_BIT) != 0;
     const HandleResult opened = open_for_grant(
-        [&](std::uint32_t access) { return platform.open_relative(directory, entry.name, access); },
+        [&](std::uint32_t access) { return files.open_relative(directory, entry.name, access); },
         listed_as_directory);
-    UniqueHandle object(platform, opened.handle);
+    UniqueHandle object(files, opened.handle);
     if (!object) return {};
-    if (!platform.get_file_information_by_handle(object.get(), &identity).ok) return {};
+    if (!files.get_file_information_by_handle(object.get(), &identity).ok) return {};
     if (identity.attributes & FILE_ATTRIBUTE_REPARSE_POINT_BIT) return {};
     if (identity.file_id != entry.file_id) return {};
     return object;
@@ -73,7 +73,8 @@ UniqueHandle open_listed_entry(Platform& platform, Handle directory, const DirEn
 // Depth first with an explicit stack of open directory handles: the depth of
 // the tree costs memory, never call depth, and a pending directory is never
 // looked up again by name. Nothing below the root can fail the walk.
-void grant_tree(Platform& platform, UniqueHandle root, Sid sid, std::uint32_t access_mask) {
+void grant_tree(Files& files, Security& security, UniqueHandle root, Sid sid,
+                std::uint32_t access_mask) {
     std::vector<UniqueHandle> pending;
     pending.push_back(std::move(root));
     DirEntry entry;
@@ -81,15 +82,15 @@ void grant_tree(Platform& platform, UniqueHandle root, Sid sid, std::uint32_t ac
     while (!pending.empty()) {
         const UniqueHandle directory = std::move(pending.back());
         pending.pop_back();
-        const std::unique_ptr<DirectoryListing> listing = platform.open_directory_listing(directory.get());
+        const std::unique_ptr<DirectoryListing> listing = files.open_directory_listing(directory.get());
         if (!listing) continue;
         while (listing->next(entry)) {
             // A link is neither granted nor entered: its target may lie outside the tree.
             if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT_BIT) continue;
             if (!is_plain_entry_name(entry.name)) continue;
-            UniqueHandle object = open_listed_entry(platform, directory.get(), entry, identity);
+            UniqueHandle object = open_listed_entry(files, directory.get(), entry, identity);
             if (!object) continue;
-            (void)grant_object_access(platform, object.get(), sid, access_mask);
+            (void)grant_object_access(security, object.get(), sid, access_mask);
             // Entered even when its own grant failed: its contents may still be grantable.
             if (identity.attributes & FILE_ATTRIBUTE_DIRECTORY_BIT) pending.push_back(std::move(object));
         }
@@ -107,50 +108,50 @@ SandboxError grant_error(const GrantFault& fault, const OsString& path) {
     return sandbox_error::SetNamedSecurityInfoW{path, fault.code};
 }
 
-std::optional<GrantFault> grant_object_access(Platform& platform, Handle object, Sid sid,
+std::optional<GrantFault> grant_object_access(Security& security, Handle object, Sid sid,
                                               std::uint32_t access_mask) {
     // Declared in this order so the new ACL is released before the descriptor.
     SecurityDescriptor raw_descriptor = nullptr;
     Acl old_dacl = nullptr;  // points into the descriptor; never released by itself
-    std::uint32_t code = platform.get_security_info(object, SE_FILE_OBJECT_TYPE,
+    std::uint32_t code = security.get_security_info(object, SE_FILE_OBJECT_TYPE,
                                                     DACL_SECURITY_INFORMATION_FLAG, &old_dacl,
                                                     &raw_descriptor);
-    const LocalMemory<SecurityDescriptor> descriptor(platform, raw_descriptor);
+    const LocalMemory<SecurityDescriptor> descriptor(security, raw_descriptor);
     if (code != 0) return GrantFault{GrantFault::Step::Read, code};
 
     const ExplicitAccess entry = access_entry(sid, access_mask);
     Acl raw_new_dacl = nullptr;
-    code = platform.set_entries_in_acl_w(1, &entry, old_dacl, &raw_new_dacl);
-    const LocalMemory<Acl> new_dacl(platform, raw_new_dacl);
+    code = security.set_entries_in_acl_w(1, &entry, old_dacl, &raw_new_dacl);
+    const LocalMemory<Acl> new_dacl(security, raw_new_dacl);
     if (code != 0) return GrantFault{GrantFault::Step::Merge, code};
 
-    code = platform.set_security_info(object, SE_FILE_OBJECT_TYPE, DACL_WRITE_FLAGS, new_dacl.get());
+    code = security.set_security_info(object, SE_FILE_OBJECT_TYPE, DACL_WRITE_FLAGS, new_dacl.get());
     if (code != 0) return GrantFault{GrantFault::Step::Write, code};
     return std::nullopt;
 }
 
-Status<SandboxError> grant_allow_set_root(Platform& platform, const OsString& root, Sid sid,
-                                          std::uint32_t access_mask, bool best_effort) {
+Status<SandboxError> grant_allow_set_root(Files& files, Security& security, const OsString& root,
+                                          Sid sid, std::uint32_t access_mask, bool best_effort) {
     // A path with a NUL unit has no system form, so it cannot be opened.
     if (root.find(u'\0') != OsString::npos) return Ok{};
     const HandleResult opened = open_for_grant(
         [&](std::uint32_t access) {
-            return platform.create_file_w(root.c_str(), access, SHARE_ALL, nullptr,
+            return files.create_file_w(root.c_str(), access, SHARE_ALL, nullptr,
                                           OPEN_EXISTING_DISPOSITION, OPEN_NO_FOLLOW_FLAGS);
         },
         true);
-    UniqueHandle object(platform, opened.handle);
+    UniqueHandle object(files, opened.handle);
 
     std::uint32_t attributes = 0;
     FileIdentity identity{};
     if (object) {
         // Attributes that cannot be read skip the root, as a missing one.
-        if (!platform.get_file_information_by_handle(object.get(), &identity).ok) return Ok{};
+        if (!files.get_file_information_by_handle(object.get(), &identity).ok) return Ok{};
         attributes = identity.attributes;
     } else {
         // In use or refused: the directory entry still shows what the path is.
         if (!may_retry_with_fewer_rights(opened.error)) return Ok{};  // missing, or no such path
-        const std::optional<std::uint32_t> listed = platform.attributes_from_directory_entry(root.c_str());
+        const std::optional<std::uint32_t> listed = files.attributes_from_directory_entry(root.c_str());
         if (!listed) return Ok{};
         attributes = *listed;
     }
@@ -166,13 +167,13 @@ Status<SandboxError> grant_allow_set_root(Platform& platform, const OsString& ro
         return SandboxError{sandbox_error::GetNamedSecurityInfoW{root, opened.error}};
     }
 
-    if (const auto fault = grant_object_access(platform, object.get(), sid, access_mask)) {
+    if (const auto fault = grant_object_access(security, object.get(), sid, access_mask)) {
         if (best_effort) return Ok{};  // and nothing below it is touched
         return grant_error(*fault, root);
     }
     if (attributes & FILE_ATTRIBUTE_DIRECTORY_BIT) {
         // The walk takes the root's handle over, so it is listed through it.
-        grant_tree(platform, std::move(object), sid, access_mask);
+        grant_tree(files, security, std::move(object), sid, access_mask);
     }
     return Ok{};
 }

@@ -3,8 +3,9 @@
 #include <cstdint>
 #include <optional>
 
-#include "platform/platform.h"
-#include "protocol/result.h"
+#include "platform/files.h"
+#include "platform/security.h"
+#include "base/result.h"
 #include "protocol/sandbox_error.h"
 
 namespace zub {
@@ -47,11 +48,11 @@ struct GrantFault {
 SandboxError grant_error(const GrantFault& fault, const OsString& path);
 
 // Grants `root` and, when it is a directory, everything below it.
-Status<SandboxError> grant_allow_set_root(Platform& platform, const OsString& root, Sid sid,
-                                          std::uint32_t access_mask, bool best_effort);
+Status<SandboxError> grant_allow_set_root(Files& files, Security& security, const OsString& root,
+                                          Sid sid, std::uint32_t access_mask, bool best_effort);
 
 // Adds one inheritable allow entry for `sid` to the DACL of the open `object`.
-std::optional<GrantFault> grant_object_access(Platform& platform, Handle object, Sid sid,
+std::optional<GrantFault> grant_object_access(Security& security, Handle object, Sid sid,
                                               std::uint32_t access_mask);
 
 }  // namespace zub

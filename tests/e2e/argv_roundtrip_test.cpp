@@ -10,7 +10,7 @@
 
 #include "e2e_launch.h"
 #include "e2e_probe_report.h"
-#include "protocol/os_string.h"
+#include "base/os_string.h"
 
 namespace {
 

@@ -104,27 +104,32 @@ def lookalikes(wine_run, helper, top):
 def race(wine_run, helper, top, seconds=12.0):
     outside = make_outside(top)
     root = os.path.join(top, "tree")
+    # Content for the walk to spend its time on, beside the flipping directories.
+    for i in range(8):
+        d = os.path.join(root, "pkg%d" % i, "lib")
+        os.makedirs(d)
+        for j in range(20):
+            with open(os.path.join(d, "f%d.js" % j), "w") as f:
+                f.write("x\n")
     flippers = []
     for i in range(8):
-        d = os.path.join(root, "dir%d" % i)
-        os.makedirs(os.path.join(d, "deeper"))
-        with open(os.path.join(d, "deeper", "f.txt"), "w") as f:
-            f.write("x\n")
+        d = os.path.join(root, "pkg%d" % i, "flip")
+        os.makedirs(d)
         flippers.append(d)
 
     stop = threading.Event()
     flips = [0]
 
     def flip():
-        # Each directory in turn becomes a link to the outside and back again.
+        # As a confined child may: an empty directory it may write becomes a
+        # link to the outside and back again, while the helper walks.
         while not stop.is_set():
             for d in flippers:
-                parked = d + ".parked"
-                os.rename(d, parked)
+                os.rmdir(d)
                 os.symlink(outside, d)
                 time.sleep(0.0005)
                 os.unlink(d)
-                os.rename(parked, d)
+                os.mkdir(d)
                 flips[0] += 1
 
     # Opens may follow a link under Wine (the file ID check then refuses the

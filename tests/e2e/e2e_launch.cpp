@@ -3,7 +3,7 @@
 #include <atomic>
 
 #include "child/command_line.h"
-#include "protocol/os_string.h"
+#include "base/os_string.h"
 
 namespace e2e {
 namespace {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "../e2e/e2e_launch.h"
-#include "protocol/os_string.h"
+#include "base/os_string.h"
 
 namespace {
 

@@ -33,7 +33,7 @@ TEST(Grants, AccessEntryAndWriteFlagsForEachMask) {
     for (std::uint32_t mask : {ALLOW_SET_READ_ACCESS, ALLOW_SET_WRITE_ACCESS}) {
         FakePlatform fake;
         fake.add_file(u"C:\\w\\f.txt");
-        ASSERT_TRUE(grant_allow_set_root(fake, u"C:\\w\\f.txt", SID, mask, false));
+        ASSERT_TRUE(grant_allow_set_root(fake, fake, u"C:\\w\\f.txt", SID, mask, false));
 
         ASSERT_EQ(fake.grants.size(), 1u);
         const test::RecordedGrant& grant = fake.grants[0];
@@ -110,7 +110,7 @@ TEST(Grants, RootFailuresOnPlainAndBestEffortLists) {
             row.arrange(fake);
             fake.add_file(root + u"\\inside.txt");  // must never be reached
             const Status<SandboxError> result =
-                grant_allow_set_root(fake, root, SID, ALLOW_SET_WRITE_ACCESS, best_effort);
+                grant_allow_set_root(fake, fake, root, SID, ALLOW_SET_WRITE_ACCESS, best_effort);
             if (row.plain && !best_effort) {
                 ASSERT_FALSE(result);
                 EXPECT_EQ(result.error(), *row.plain);
@@ -128,7 +128,7 @@ TEST(Grants, RootWithNulUnitIsSkippedUnqueried) {
     FakePlatform fake;
     fake.add_dir(u"C:\\a");
     const OsString root(u"C:\\a\0b", 6);
-    EXPECT_TRUE(grant_allow_set_root(fake, root, SID, ALLOW_SET_READ_ACCESS, false));
+    EXPECT_TRUE(grant_allow_set_root(fake, fake, root, SID, ALLOW_SET_READ_ACCESS, false));
     EXPECT_TRUE(fake.log.empty());
 }
 
@@ -157,7 +157,7 @@ TEST(Grants, TreeIsGrantedDepthFirstParentsBeforeChildren) {
     for (bool best_effort : {false, true}) {
         FakePlatform fake;
         add_small_tree(fake);
-        ASSERT_TRUE(grant_allow_set_root(fake, u"R", SID, ALLOW_SET_READ_ACCESS, best_effort));
+        ASSERT_TRUE(grant_allow_set_root(fake, fake, u"R", SID, ALLOW_SET_READ_ACCESS, best_effort));
 
         EXPECT_EQ(granted_paths(fake),
                   (std::vector<OsString>{u"R", u"R\\a", u"R\\b.txt", u"R\\c", u"R\\d",
@@ -207,7 +207,7 @@ TEST(Grants, FailuresBelowTheRootAreIgnored) {
             FakePlatform fake;
             add_small_tree(fake);
             row.arrange(fake);
-            EXPECT_TRUE(grant_allow_set_root(fake, u"R", SID, ALLOW_SET_WRITE_ACCESS, best_effort));
+            EXPECT_TRUE(grant_allow_set_root(fake, fake, u"R", SID, ALLOW_SET_WRITE_ACCESS, best_effort));
             EXPECT_EQ(granted_paths(fake), row.granted);
             // Every descriptor and ACL handed out was released (the fake checks at its end).
         }
@@ -217,8 +217,8 @@ TEST(Grants, FailuresBelowTheRootAreIgnored) {
 TEST(Grants, RepeatedPathIsGrantedEachTimeInCallOrder) {
     FakePlatform fake;
     fake.add_dir(u"C:\\dup");
-    ASSERT_TRUE(grant_allow_set_root(fake, u"C:\\dup", SID, ALLOW_SET_READ_ACCESS, false));
-    ASSERT_TRUE(grant_allow_set_root(fake, u"C:\\dup", SID, ALLOW_SET_WRITE_ACCESS, false));
+    ASSERT_TRUE(grant_allow_set_root(fake, fake, u"C:\\dup", SID, ALLOW_SET_READ_ACCESS, false));
+    ASSERT_TRUE(grant_allow_set_root(fake, fake, u"C:\\dup", SID, ALLOW_SET_WRITE_ACCESS, false));
     ASSERT_EQ(fake.grants.size(), 2u);
     EXPECT_EQ(fake.grants[0].entry.access_permissions, ALLOW_SET_READ_ACCESS);
     EXPECT_EQ(fake.grants[1].entry.access_permissions, ALLOW_SET_WRITE_ACCESS);
@@ -232,11 +232,11 @@ TEST(Grants, PathsPassUnitForUnit) {
     fake.add_file(u"C:\\u" + lone + u"\\\U0001F600" + lone);
     fake.fail("SetSecurityInfo", 1, 5);
     const Status<SandboxError> result =
-        grant_allow_set_root(fake, u"C:\\u" + lone, SID, ALLOW_SET_READ_ACCESS, false);
+        grant_allow_set_root(fake, fake, u"C:\\u" + lone, SID, ALLOW_SET_READ_ACCESS, false);
     ASSERT_FALSE(result);
     EXPECT_EQ(result.error(), (SandboxError{sandbox_error::SetNamedSecurityInfoW{u"C:\\u" + lone, 5}}));
 
-    ASSERT_TRUE(grant_allow_set_root(fake, u"C:\\u" + lone, SID, ALLOW_SET_READ_ACCESS, false));
+    ASSERT_TRUE(grant_allow_set_root(fake, fake, u"C:\\u" + lone, SID, ALLOW_SET_READ_ACCESS, false));
     EXPECT_EQ(granted_paths(fake),
               (std::vector<OsString>{u"C:\\u" + lone, u"C:\\u" + lone + u"\\\U0001F600" + lone}));
 }
@@ -317,7 +317,7 @@ private:
 
 TEST(Grants, HundredThousandDeepTreeIsWalkedIteratively) {
     DeepTree tree;
-    ASSERT_TRUE(grant_allow_set_root(tree, u"R", SID, ALLOW_SET_READ_ACCESS, false));
+    ASSERT_TRUE(grant_allow_set_root(tree, tree, u"R", SID, ALLOW_SET_READ_ACCESS, false));
     EXPECT_EQ(tree.granted, DeepTree::DEPTH + 1);
     EXPECT_EQ(tree.listings, DeepTree::DEPTH + 1);
     // A directory's handle is closed once it is listed: depth costs no handles.
@@ -403,7 +403,7 @@ TEST(Grants, NothingOutsideTheTreeIsReachedWhateverTheChildBuildsOrSwaps) {
             ASSERT_EQ(fake.resolve(u"R\\bar. .", true), OsString(u"X"));
             row.arrange(fake);
 
-            ASSERT_TRUE(grant_allow_set_root(fake, u"R", SID, ALLOW_SET_WRITE_ACCESS, false));
+            ASSERT_TRUE(grant_allow_set_root(fake, fake, u"R", SID, ALLOW_SET_WRITE_ACCESS, false));
             EXPECT_EQ(granted_paths(fake), row.granted);
             for (const test::Touch& touch : fake.touched) {
                 const bool outside = touch.path == u"X" || touch.path.rfind(u"X\\", 0) == 0;

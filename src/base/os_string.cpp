@@ -1,4 +1,4 @@
-#include "protocol/os_string.h"
+#include "base/os_string.h"
 
 namespace zub {
 namespace {

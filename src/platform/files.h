@@ -1,0 +1,61 @@
+#pragma once
+// Files and handles: opens by path and, inside a directory, by literal name;
+// what a handle holds; listings read through a handle.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+#include "base/os_string.h"
+#include "platform/call_results.h"
+
+namespace zub {
+
+// One entry of a directory listing ("." and ".." never appear).
+struct DirEntry {
+    OsString name;
+    std::uint32_t attributes;
+    std::uint64_t file_id;
+};
+
+// A listing read through a directory handle, which it borrows.
+class DirectoryListing {
+public:
+    virtual ~DirectoryListing() = default;
+    // The next entry; false at the end of the listing or on a read error.
+    virtual bool next(DirEntry& entry) = 0;
+};
+
+// What an open handle says of its object (GetFileInformationByHandle).
+struct FileIdentity {
+    std::uint32_t attributes;
+    std::uint64_t file_id;
+};
+
+class Files {
+public:
+    virtual ~Files() = default;
+    virtual HandleResult create_file_w(const char16_t* name, std::uint32_t access,
+                                       std::uint32_t share_mode,
+                                       const SecurityAttributes* security_attributes,
+                                       std::uint32_t creation_disposition,
+                                       std::uint32_t flags_and_attributes) = 0;
+    virtual bool close_handle(Handle handle) = 0;
+    virtual Handle get_std_handle(std::uint32_t which) = 0;  // 0 or -1 when there is none
+    virtual BoolResult set_handle_information(Handle handle, std::uint32_t mask,
+                                              std::uint32_t flags) = 0;
+    // Opens `name` inside `directory` by its literal name (NtCreateFile with a
+    // root directory; no Win32 path rules), a final reparse point itself and
+    // not its target, for backup intent.
+    virtual HandleResult open_relative(Handle directory, std::u16string_view name,
+                                       std::uint32_t access) = 0;
+    virtual BoolResult get_file_information_by_handle(Handle file, FileIdentity* identity) = 0;
+    // Null when the listing cannot be started; an empty directory gives a
+    // listing without entries.
+    virtual std::unique_ptr<DirectoryListing> open_directory_listing(Handle directory) = 0;
+    // A path's attributes as its parent directory's entry shows them
+    // (FindFirstFileExW), for a path that cannot be opened.
+    virtual std::optional<std::uint32_t> attributes_from_directory_entry(const char16_t* path) = 0;
+};
+
+}  // namespace zub

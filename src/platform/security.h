@@ -1,0 +1,27 @@
+#pragma once
+// Well-known SIDs, and DACLs read and written through an open handle, so that
+// nothing is resolved again by path.
+#include <cstdint>
+
+#include "platform/call_results.h"
+
+namespace zub {
+
+class Security {
+public:
+    virtual ~Security() = default;
+    virtual BoolResult create_well_known_sid(std::uint32_t type, Sid domain_sid, void* buffer,
+                                             std::uint32_t* size) = 0;
+    // The three DACL calls return a Win32 error code, 0 on success.
+    virtual std::uint32_t get_security_info(Handle object, std::uint32_t object_type,
+                                            std::uint32_t security_info, Acl* dacl,
+                                            SecurityDescriptor* descriptor) = 0;
+    virtual std::uint32_t set_entries_in_acl_w(std::uint32_t count, const ExplicitAccess* entries,
+                                               Acl old_acl, Acl* new_acl) = 0;
+    virtual std::uint32_t set_security_info(Handle object, std::uint32_t object_type,
+                                            std::uint32_t security_info, Acl dacl) = 0;
+    // Releases what the security functions handed out.
+    virtual void local_free(void* memory) = 0;
+};
+
+}  // namespace zub
