@@ -9,6 +9,7 @@ namespace {
 
 using test::FakeExit;
 using test::FakePlatform;
+using test::Op;
 using test::os;
 
 const char VALID_FLAGS[] =
@@ -45,7 +46,7 @@ TEST_P(EntryPointOutcome, WritesOneLineAndExitsWithItsStatus) {
     fake.add_reparse_point(u"C:\\link");
     EXPECT_EQ(run_main(fake), c.status);
     EXPECT_EQ(fake.stderr_bytes, c.line);
-    EXPECT_EQ(fake.calls("ExitProcess"), 1);
+    EXPECT_EQ(fake.calls(Op::ExitProcess), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -74,7 +75,7 @@ TEST(EntryPoint, RunFailureLineCarriesNoArgvPrefix) {
     FakePlatform fake;
     fake.command_line = os(std::string(VALID_FLAGS) + " -- C:\\tools\\node.exe");
     fake.environment = std::u16string(u"\0\0", 2);
-    fake.fail("CreateProcessW", 1, 2);
+    fake.fail(Op::CreateProcessW, 1, 2);
     EXPECT_EQ(run_main(fake), 66u);
     EXPECT_EQ(fake.stderr_bytes,
               "zub-sandbox-helper: CreateProcessW(\"C:\\\\tools\\\\node.exe\") failed with Win32 error 2\n");
@@ -84,7 +85,7 @@ TEST(EntryPoint, EmptyCommandLineUsesTheModulePathAsArgumentZero) {
     FakePlatform fake;
     fake.command_line = u"";
     EXPECT_EQ(run_main(fake), 64u);
-    EXPECT_EQ(fake.calls("GetModuleFileNameW"), 1);
+    EXPECT_EQ(fake.calls(Op::GetModuleFileNameW), 1);
     EXPECT_NE(fake.stderr_bytes.find("missing the `--` separator"), std::string::npos);
 }
 
@@ -98,7 +99,7 @@ TEST(EntryPoint, FatalStopWhenTheEnvironmentCannotBeRead) {
                                      "are available to process this command. (os error 8)"),
               std::string::npos)
         << fake.stderr_bytes;
-    EXPECT_EQ(fake.calls("CreateProcessW"), 0);
+    EXPECT_EQ(fake.calls(Op::CreateProcessW), 0);
 }
 
 struct StderrCase {
@@ -124,8 +125,8 @@ TEST_P(EntryPointStderr, ReachesStandardErrorTheRightWay) {
     fake.console_output_cp = c.code_page;
     if (c.handle != 0x18) fake.std_handles[2] = c.handle;
     if (c.write_error) {
-        fake.fail("WriteFile", 1, c.write_error);
-        fake.fail("WriteConsoleW", 1, c.write_error);
+        fake.fail(Op::WriteFile, 1, c.write_error);
+        fake.fail(Op::WriteConsoleW, 1, c.write_error);
     }
     EXPECT_EQ(run_main(fake), c.status);
     const std::string expected =

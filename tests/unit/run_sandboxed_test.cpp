@@ -14,6 +14,7 @@ namespace zub {
 namespace {
 
 using test::FakePlatform;
+using test::Op;
 using test::os;
 
 // A request that reaches every step of the run.
@@ -53,10 +54,10 @@ std::string message_of(const RunFailure& failure) {
 }
 
 // Operations that release what the run acquired; they are not fault points.
-bool is_release(const std::string& operation) {
-    static const std::set<std::string> releases = {
-        "CloseHandle", "LocalFree", "FreeSid", "DeleteProcThreadAttributeList", "FindClose",
-        "FreeEnvironmentStringsW", "TerminateProcess", "FormatMessageW"};
+bool is_release(Op operation) {
+    static const std::set<Op> releases = {
+        Op::CloseHandle, Op::LocalFree, Op::FreeSid, Op::DeleteProcThreadAttributeList,
+        Op::FreeEnvironmentStringsW, Op::TerminateProcess, Op::FormatMessageW};
     return releases.count(operation) != 0;
 }
 
@@ -74,7 +75,7 @@ int release_rank(const std::string& entry) {
 }
 
 struct Fault {
-    std::string operation;
+    Op operation;
     int nth;
     std::string detail;
 };
@@ -103,12 +104,13 @@ TEST(RunSandboxed, FaultSweepFailsCleanlyAtEveryCall) {
         set_up_machine(fake);
         auto result = run_sandboxed(fake, full_request());
         ASSERT_TRUE(result.ok());
-        std::map<std::string, int> seen;
-        for (const std::string& entry : fake.log) {
-            const std::string operation = entry.substr(0, entry.find(' '));
+        std::map<Op, int> seen;
+        const std::vector<Op> operations = fake.operations();
+        for (std::size_t i = 0; i < operations.size(); ++i) {
+            const Op operation = operations[i];
             const int nth = ++seen[operation];
-            if (is_release(operation) || operation == "GetStdHandle") continue;
-            faults.push_back({operation, nth, entry});
+            if (is_release(operation) || operation == Op::GetStdHandle) continue;
+            faults.push_back({operation, nth, fake.log[i]});
         }
     }
     ASSERT_GE(faults.size(), 25u);
@@ -127,50 +129,50 @@ TEST(RunSandboxed, FaultSweepFailsCleanlyAtEveryCall) {
         ASSERT_TRUE(fake.failed_at.has_value());
         const std::size_t failed_at = *fake.failed_at;
         std::string expected;
-        if (fault.operation == "CreateAppContainerProfile") {
+        if (fault.operation == Op::CreateAppContainerProfile) {
             expected = "CreateAppContainerProfile(zub.test) failed with HRESULT 0x00000522";
-        } else if (fault.operation == "DeriveAppContainerSidFromAppContainerName") {
+        } else if (fault.operation == Op::DeriveAppContainerSidFromAppContainerName) {
             expected = "DeriveAppContainerSidFromAppContainerName(zub.test) failed with HRESULT 0x00000522";
-        } else if (fault.operation == "GetSecurityInfo" || fault.operation == "SetEntriesInAclW" ||
-                   fault.operation == "SetSecurityInfo") {
+        } else if (fault.operation == Op::GetSecurityInfo || fault.operation == Op::SetEntriesInAclW ||
+                   fault.operation == Op::SetSecurityInfo) {
             // The object is the one whose DACL was read last; only plain roots fail the run,
             // under the name of the path-based call that the parent knows.
             std::string granted;
             for (std::size_t i = 0; i <= failed_at; ++i) {
                 if (fake.log[i].rfind("GetSecurityInfo ", 0) == 0) granted = fake.log[i].substr(16);
             }
-            const std::string kind = fault.operation == "GetSecurityInfo" ? "GetNamedSecurityInfoW"
-                                     : fault.operation == "SetSecurityInfo" ? "SetNamedSecurityInfoW"
-                                                                            : fault.operation;
+            const std::string kind = fault.operation == Op::GetSecurityInfo ? "GetNamedSecurityInfoW"
+                                     : fault.operation == Op::SetSecurityInfo ? "SetNamedSecurityInfoW"
+                                                                            : "SetEntriesInAclW";
             if (plain_roots.count(granted)) {
                 expected = kind + "(" + granted + ") failed with Win32 error 1314";
             }
-        } else if (fault.operation == "CreateWellKnownSid") {
+        } else if (fault.operation == Op::CreateWellKnownSid) {
             expected = "CreateWellKnownSid(InternetClient) failed with Win32 error 1314";
-        } else if (fault.operation == "InitializeProcThreadAttributeList") {
+        } else if (fault.operation == Op::InitializeProcThreadAttributeList) {
             expected = "InitializeProcThreadAttributeList failed with Win32 error 1314";
-        } else if (fault.operation == "UpdateProcThreadAttribute") {
+        } else if (fault.operation == Op::UpdateProcThreadAttribute) {
             // The handle list's failure too: the parent knows no other message.
             expected = "UpdateProcThreadAttribute(SECURITY_CAPABILITIES) failed with Win32 error 1314";
-        } else if (fault.operation == "CreateJobObjectW") {
+        } else if (fault.operation == Op::CreateJobObjectW) {
             expected = "CreateJobObjectW failed with Win32 error 1314";
-        } else if (fault.operation == "SetInformationJobObject") {
+        } else if (fault.operation == Op::SetInformationJobObject) {
             expected = "SetInformationJobObject(KILL_ON_JOB_CLOSE) failed with Win32 error 1314";
-        } else if (fault.operation == "CreateFileW" && fault.detail == "CreateFileW NUL") {
+        } else if (fault.operation == Op::CreateFileW && fault.detail == "CreateFileW NUL") {
             // A root that cannot be opened for another reason than a refusal is skipped.
             int nul_opens = 0;
             for (std::size_t i = 0; i <= failed_at; ++i) nul_opens += fake.log[i] == "CreateFileW NUL";
             expected = std::string("CreateFileW(NUL, ") + (nul_opens == 1 ? "stdin" : "stdout") +
                        ") failed with Win32 error 1314";
-        } else if (fault.operation == "CreateProcessW") {
+        } else if (fault.operation == Op::CreateProcessW) {
             expected = "CreateProcessW(\"C:\\\\tools\\\\node.exe\") failed with Win32 error 1314";
-        } else if (fault.operation == "AssignProcessToJobObject" || fault.operation == "ResumeThread") {
+        } else if (fault.operation == Op::AssignProcessToJobObject || fault.operation == Op::ResumeThread) {
             expected = "AssignProcessToJobObject failed with Win32 error 1314";
-        } else if (fault.operation == "WaitForSingleObject") {
+        } else if (fault.operation == Op::WaitForSingleObject) {
             expected = "WaitForSingleObject(child) returned unexpected value 0x00000522";
-        } else if (fault.operation == "GetExitCodeProcess") {
+        } else if (fault.operation == Op::GetExitCodeProcess) {
             expected = "GetExitCodeProcess failed with Win32 error 1314";
-        } else if (fault.operation == "GetEnvironmentStringsW") {
+        } else if (fault.operation == Op::GetEnvironmentStringsW) {
             expected = "fatal: failure getting env string from OS: System error 1314. (os error 1314)";
         }
 
@@ -185,23 +187,22 @@ TEST(RunSandboxed, FaultSweepFailsCleanlyAtEveryCall) {
         EXPECT_EQ(message_of(result.error()), expected);
 
         // After the failing call only releases follow, in the required order.
-        const auto failing = fake.log.begin() + static_cast<std::ptrdiff_t>(failed_at);
+        const std::vector<Op> operations = fake.operations();
         int last_rank = -1;
-        for (auto it = failing + 1; it != fake.log.end(); ++it) {
-            const std::string operation = it->substr(0, it->find(' '));
-            EXPECT_TRUE(is_release(operation)) << "called after the failure: " << *it;
-            const int rank = release_rank(*it);
+        for (std::size_t i = failed_at + 1; i < fake.log.size(); ++i) {
+            EXPECT_TRUE(is_release(operations[i])) << "called after the failure: " << fake.log[i];
+            const int rank = release_rank(fake.log[i]);
             if (rank < 0) continue;
-            EXPECT_GT(rank, last_rank) << "released out of order: " << *it;
+            EXPECT_GT(rank, last_rank) << "released out of order: " << fake.log[i];
             last_rank = rank;
         }
-        const bool sid_obtained = fault.operation != "CreateAppContainerProfile" &&
-                                  fault.operation != "DeriveAppContainerSidFromAppContainerName";
-        EXPECT_EQ(fake.calls("FreeSid"), sid_obtained ? 1 : 0);
-        if (fault.operation == "AssignProcessToJobObject") {
-            EXPECT_EQ(fake.calls("TerminateProcess"), 1) << "a suspended child outside the job must not linger";
+        const bool sid_obtained = fault.operation != Op::CreateAppContainerProfile &&
+                                  fault.operation != Op::DeriveAppContainerSidFromAppContainerName;
+        EXPECT_EQ(fake.calls(Op::FreeSid), sid_obtained ? 1 : 0);
+        if (fault.operation == Op::AssignProcessToJobObject) {
+            EXPECT_EQ(fake.calls(Op::TerminateProcess), 1) << "a suspended child outside the job must not linger";
         } else {
-            EXPECT_EQ(fake.calls("TerminateProcess"), 0);
+            EXPECT_EQ(fake.calls(Op::TerminateProcess), 0);
         }
         // The fake's destructor checks that everything was released exactly once.
     }
@@ -285,12 +286,12 @@ TEST_P(RunRecords, HandsTheSystemExactlyTheDocumentedRecords) {
               0u);
 
     // Confinement before the child runs; only the child itself is waited for.
-    const std::vector<std::string> ops = fake.operations();
-    auto index = [&](const std::string& op) { return std::find(ops.begin(), ops.end(), op) - ops.begin(); };
-    EXPECT_LT(index("CreateProcessW"), index("AssignProcessToJobObject"));
-    EXPECT_LT(index("AssignProcessToJobObject"), index("ResumeThread"));
-    EXPECT_LT(index("ResumeThread"), index("WaitForSingleObject"));
-    EXPECT_LT(index("WaitForSingleObject"), index("GetExitCodeProcess"));
+    const std::vector<Op> ops = fake.operations();
+    auto index = [&](Op op) { return std::find(ops.begin(), ops.end(), op) - ops.begin(); };
+    EXPECT_LT(index(Op::CreateProcessW), index(Op::AssignProcessToJobObject));
+    EXPECT_LT(index(Op::AssignProcessToJobObject), index(Op::ResumeThread));
+    EXPECT_LT(index(Op::ResumeThread), index(Op::WaitForSingleObject));
+    EXPECT_LT(index(Op::WaitForSingleObject), index(Op::GetExitCodeProcess));
     EXPECT_NE(std::find(fake.log.begin(), fake.log.end(), "WaitForSingleObject process 0xffffffff"),
               fake.log.end());
 }
@@ -344,7 +345,7 @@ TEST_P(HandleList, ChildInheritsExactlyItsStreamHandles) {
     // Sized and initialised for exactly the attributes it carries.
     EXPECT_EQ(p.attribute_count, p.attributes.size());
     const std::string count = std::to_string(p.attributes.size());
-    EXPECT_EQ(fake.calls("InitializeProcThreadAttributeList"), 2);
+    EXPECT_EQ(fake.calls(Op::InitializeProcThreadAttributeList), 2);
     EXPECT_NE(std::find(fake.log.begin(), fake.log.end(), "InitializeProcThreadAttributeList sizing " + count),
               fake.log.end());
 }
@@ -363,7 +364,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(RunSandboxed, FailingHandleListUpdateEndsTheRunAndReleasesInOrder) {
     FakePlatform fake;
     set_up_machine(fake);
-    fake.fail("UpdateProcThreadAttribute", 2, 87);
+    fake.fail(Op::UpdateProcThreadAttribute, 2, 87);
     auto result = run_sandboxed(fake, full_request());
     ASSERT_FALSE(result.ok());
     EXPECT_EQ(std::get<SandboxError>(result.error()),
@@ -371,7 +372,7 @@ TEST(RunSandboxed, FailingHandleListUpdateEndsTheRunAndReleasesInOrder) {
     ASSERT_TRUE(fake.failed_at.has_value());
     EXPECT_EQ(fake.log[*fake.failed_at], "UpdateProcThreadAttribute 0x20002");
     // Never a fallback to inheriting everything: no child at all.
-    EXPECT_EQ(fake.calls("CreateProcessW"), 0);
+    EXPECT_EQ(fake.calls(Op::CreateProcessW), 0);
     const std::vector<std::string> after(fake.log.begin() + static_cast<std::ptrdiff_t>(*fake.failed_at) + 1,
                                          fake.log.end());
     EXPECT_EQ(after, (std::vector<std::string>{"DeleteProcThreadAttributeList", "CloseHandle nul:1",
