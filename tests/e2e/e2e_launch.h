@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/scratch_dir.h"
+
 namespace e2e {
 
 std::wstring helper_path();    // the production zub-sandbox-helper.exe
@@ -93,19 +95,8 @@ LaunchResult launch(const LaunchOptions& options);
 LaunchOptions helper_run(const RunFlags& flags, const std::wstring& program,
                          const std::vector<std::u16string>& args);
 
-// A fresh directory under the temporary directory, removed with its contents.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::wstring& path() const { return path_; }
-    std::wstring file(const std::wstring& name) const { return path_ + L"\\" + name; }
-
-private:
-    std::wstring path_;
-};
+// The tests' files live in scratch directories.
+using zub::test_support::ScratchDir;
 
 // A name no other test run uses, for container names and files.
 std::u16string unique_name(const char16_t* prefix);

@@ -69,9 +69,9 @@ TEST(SandboxSetup, ProfileCreatedOnceThenReused) {
 }
 
 TEST(SandboxSetup, GrantsOnARealTreeRunFine) {
-    e2e::TempDir dir;
-    const std::wstring readable = dir.file(L"read only");
-    const std::wstring writable = dir.file(L"writable \u00fc");
+    e2e::ScratchDir dir;
+    const std::wstring readable = dir.join(L"read only");
+    const std::wstring writable = dir.join(L"writable \u00fc");
     ASSERT_TRUE(CreateDirectoryW(readable.c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW((readable + L"\\sub").c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW(writable.c_str(), nullptr));
@@ -85,8 +85,8 @@ TEST(SandboxSetup, GrantsOnARealTreeRunFine) {
     flags.extra = {u"--readable-dir", e2e::to_u16(readable),
                    u"--readable-dir", e2e::to_u16(readable + L"\\a.txt"),  // a file root
                    u"--writable-dir", e2e::to_u16(writable),
-                   u"--readable-dir-best-effort", e2e::to_u16(dir.file(L"missing")),
-                   u"--readable-dir", e2e::to_u16(dir.file(L"also missing"))};
+                   u"--readable-dir-best-effort", e2e::to_u16(dir.join(L"missing")),
+                   u"--readable-dir", e2e::to_u16(dir.join(L"also missing"))};
     expect_silent_success(run_exit_zero(flags));
 }
 

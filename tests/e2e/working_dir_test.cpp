@@ -39,10 +39,10 @@ void expect_create_process_failure(const e2e::LaunchResult& result, const std::u
 }
 
 TEST(WorkingDir, ChildStartsInTheGivenDirectory) {
-    e2e::TempDir dir;
-    const std::wstring work = dir.file(L"work dir \u00fc \U0001F600");
+    e2e::ScratchDir dir;
+    const std::wstring work = dir.join(L"work dir \u00fc \U0001F600");
     ASSERT_TRUE(CreateDirectoryW(work.c_str(), nullptr));
-    const std::wstring report_path = dir.file(L"cwd.txt");
+    const std::wstring report_path = dir.join(L"cwd.txt");
     e2e::RunFlags flags;
     flags.extra = {u"--working-dir", e2e::to_u16(work)};
     const e2e::LaunchResult result = e2e::launch(
@@ -54,8 +54,8 @@ TEST(WorkingDir, ChildStartsInTheGivenDirectory) {
 }
 
 TEST(WorkingDir, WithoutOneTheChildStartsWhereTheHelperRuns) {
-    e2e::TempDir dir;
-    const std::wstring report_path = dir.file(L"cwd.txt");
+    e2e::ScratchDir dir;
+    const std::wstring report_path = dir.join(L"cwd.txt");
     e2e::LaunchOptions options =
         e2e::helper_run({}, e2e::probe_path(), {e2e::to_u16(report_path), u"report"});
     options.current_directory = dir.path();
@@ -67,17 +67,17 @@ TEST(WorkingDir, WithoutOneTheChildStartsWhereTheHelperRuns) {
 }
 
 TEST(RunFailure, MissingWorkingDirNamesTheProgram) {
-    e2e::TempDir dir;
+    e2e::ScratchDir dir;
     e2e::RunFlags flags;
-    flags.extra = {u"--working-dir", e2e::to_u16(dir.file(L"does-not-exist"))};
+    flags.extra = {u"--working-dir", e2e::to_u16(dir.join(L"does-not-exist"))};
     const e2e::LaunchResult result =
         e2e::launch(e2e::helper_run(flags, e2e::probe_path(), {u"-", u"exit", u"0"}));
     expect_create_process_failure(result, e2e::to_u16(e2e::probe_path()));
 }
 
 TEST(RunFailure, MissingProgram) {
-    e2e::TempDir dir;
-    const std::u16string program = e2e::to_u16(dir.file(L"no such program \u00e9.exe"));
+    e2e::ScratchDir dir;
+    const std::u16string program = e2e::to_u16(dir.join(L"no such program \u00e9.exe"));
     const e2e::LaunchResult result =
         e2e::launch(e2e::helper_run({}, e2e::to_wide(program), {u"arg"}));
     expect_create_process_failure(result, program);
