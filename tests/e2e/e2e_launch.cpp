@@ -179,6 +179,14 @@ std::u16string unique_name(const char16_t* prefix) {
            to_u16(std::to_wstring(GetTickCount())) + u"-" + to_u16(std::to_wstring(counter++));
 }
 
+std::string argv_failure_line(const zub::ArgvError& error) {
+    return "zub-sandbox-helper: argv parse failed: " + zub::render(error) + "\n";
+}
+
+std::string run_failure_line(const zub::SandboxError& error) {
+    return "zub-sandbox-helper: " + zub::render(error) + "\n";
+}
+
 bool process_gone(DWORD pid, DWORD timeout_ms) {
     HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
     if (!process) return GetLastError() == ERROR_INVALID_PARAMETER;  // no such process

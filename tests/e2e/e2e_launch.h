@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "protocol/argv_error.h"
+#include "protocol/sandbox_error.h"
 #include "support/scratch_dir.h"
 
 namespace e2e {
@@ -97,6 +99,10 @@ LaunchOptions helper_run(const RunFlags& flags, const std::wstring& program,
 
 // The tests' files live in scratch directories.
 using zub::test_support::ScratchDir;
+
+// The helper's one line on stderr for a bad command line, and for a failed run.
+std::string argv_failure_line(const zub::ArgvError& error);
+std::string run_failure_line(const zub::SandboxError& error);
 
 // A name no other test run uses, for container names and files.
 std::u16string unique_name(const char16_t* prefix);

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "fake_platform.h"
+#include "protocol/argv_error.h"
+#include "protocol/sandbox_error.h"
 
 namespace zub {
 namespace {
@@ -11,6 +13,13 @@ using test::FakeExit;
 using test::FakePlatform;
 using test::Op;
 using test::os;
+
+// The helper's one line on stderr. The messages' wording is pinned by the rendering
+// tests; what the entry point adds, and this pins, is the prefix and the line end.
+std::string argv_line(const ArgvError& error) {
+    return "zub-sandbox-helper: argv parse failed: " + render(error) + "\n";
+}
+std::string run_line(const SandboxError& error) { return "zub-sandbox-helper: " + render(error) + "\n"; }
 
 const char VALID_FLAGS[] =
     "helper.exe --protocol-version 1 --appcontainer-name c --stdio-stdin null "
@@ -52,23 +61,15 @@ TEST_P(EntryPointOutcome, WritesOneLineAndExitsWithItsStatus) {
 INSTANTIATE_TEST_SUITE_P(
     Table, EntryPointOutcome,
     ::testing::Values(
-        OutcomeCase{"unknown_flag", "helper.exe --bogus", 64,
-                    "zub-sandbox-helper: argv parse failed: unrecognized helper flag `--bogus` \xe2\x80\x94 "
-                    "parent and helper protocol versions appear to be out of sync; reinstall zub\n"},
+        OutcomeCase{"unknown_flag", "helper.exe --bogus", 64, argv_line(argv_error::UnknownFlag{"--bogus"})},
         OutcomeCase{"version_mismatch_before_missing_name",
                     "helper.exe --protocol-version 7 --stdio-stdin null --stdio-stdout inherit "
                     "--stdio-stderr piped -- prog",
-                    65,
-                    "zub-sandbox-helper: argv parse failed: protocol version mismatch: parent supplied 7, "
-                    "this helper supports 1. Reinstall zub so the helper binary matches `zub.exe`.\n"},
-        OutcomeCase{"only_the_helper_path", "helper.exe", 64,
-                    "zub-sandbox-helper: argv parse failed: argv is missing the `--` separator before "
-                    "the program path\n"},
+                    65, argv_line(argv_error::ProtocolVersionMismatch{7, 1})},
+        OutcomeCase{"only_the_helper_path", "helper.exe", 64, argv_line(argv_error::MissingSeparator{})},
         OutcomeCase{"child_exit_code_all_32_bits", std::string(VALID_FLAGS) + " -- prog", 0xC0000005, ""},
         OutcomeCase{"run_failure", std::string(VALID_FLAGS) + " --readable-dir C:\\link -- prog", 66,
-                    "zub-sandbox-helper: allow-set root C:\\link is a reparse point (symlink / junction / "
-                    "mount point); refusing to follow it because the DACL grant would apply to the "
-                    "reparse-point target, potentially outside the intended allow-set tree\n"}),
+                    run_line(sandbox_error::ReparsePoint{u"C:\\link"})}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(EntryPoint, RunFailureLineCarriesNoArgvPrefix) {
@@ -77,8 +78,7 @@ TEST(EntryPoint, RunFailureLineCarriesNoArgvPrefix) {
     fake.environment = std::u16string(u"\0\0", 2);
     fake.fail(Op::CreateProcessW, 1, 2);
     EXPECT_EQ(run_main(fake), 66u);
-    EXPECT_EQ(fake.stderr_bytes,
-              "zub-sandbox-helper: CreateProcessW(\"C:\\\\tools\\\\node.exe\") failed with Win32 error 2\n");
+    EXPECT_EQ(fake.stderr_bytes, run_line(sandbox_error::CreateProcessW{u"C:\\tools\\node.exe", 2}));
 }
 
 TEST(EntryPoint, EmptyCommandLineUsesTheModulePathAsArgumentZero) {
@@ -86,7 +86,7 @@ TEST(EntryPoint, EmptyCommandLineUsesTheModulePathAsArgumentZero) {
     fake.command_line = u"";
     EXPECT_EQ(run_main(fake), 64u);
     EXPECT_EQ(fake.calls(Op::GetModuleFileNameW), 1);
-    EXPECT_NE(fake.stderr_bytes.find("missing the `--` separator"), std::string::npos);
+    EXPECT_EQ(fake.stderr_bytes, argv_line(argv_error::MissingSeparator{}));
 }
 
 TEST(EntryPoint, FatalStopWhenTheEnvironmentCannotBeRead) {
@@ -129,9 +129,7 @@ TEST_P(EntryPointStderr, ReachesStandardErrorTheRightWay) {
         fake.fail(Op::WriteConsoleW, 1, c.write_error);
     }
     EXPECT_EQ(run_main(fake), c.status);
-    const std::string expected =
-        "zub-sandbox-helper: argv parse failed: unrecognized helper flag `--bogus` \xe2\x80\x94 parent "
-        "and helper protocol versions appear to be out of sync; reinstall zub\n";
+    const std::string expected = argv_line(argv_error::UnknownFlag{"--bogus"});
     if (c.bytes_written) {
         EXPECT_EQ(fake.stderr_bytes, expected);
     }

@@ -115,7 +115,7 @@ TEST(RunSandboxed, FaultSweepFailsCleanlyAtEveryCall) {
     }
     ASSERT_GE(faults.size(), 25u);
 
-    const std::set<std::string> plain_roots = {"C:\\pkg", "C:\\out"};
+    const std::set<OsString> plain_roots = {u"C:\\pkg", u"C:\\out"};
     constexpr std::uint32_t FAILURE_CODE = 1314;
     int failing_points = 0;
     for (const Fault& fault : faults) {
@@ -128,55 +128,68 @@ TEST(RunSandboxed, FaultSweepFailsCleanlyAtEveryCall) {
         // Which faults must end the run, and with what.
         ASSERT_TRUE(fake.failed_at.has_value());
         const std::size_t failed_at = *fake.failed_at;
-        std::string expected;
-        if (fault.operation == Op::CreateAppContainerProfile) {
-            expected = "CreateAppContainerProfile(zub.test) failed with HRESULT 0x00000522";
-        } else if (fault.operation == Op::DeriveAppContainerSidFromAppContainerName) {
-            expected = "DeriveAppContainerSidFromAppContainerName(zub.test) failed with HRESULT 0x00000522";
-        } else if (fault.operation == Op::GetSecurityInfo || fault.operation == Op::SetEntriesInAclW ||
-                   fault.operation == Op::SetSecurityInfo) {
-            // The object is the one whose DACL was read last; only plain roots fail the run,
-            // under the name of the path-based call that the parent knows.
-            std::string granted;
-            for (std::size_t i = 0; i <= failed_at; ++i) {
-                if (fake.log[i].rfind("GetSecurityInfo ", 0) == 0) granted = fake.log[i].substr(16);
+        std::optional<RunFailure> expected;
+        switch (fault.operation) {
+            case Op::CreateAppContainerProfile:
+                expected = sandbox_error::CreateAppContainerProfile{"zub.test", FAILURE_CODE};
+                break;
+            case Op::DeriveAppContainerSidFromAppContainerName:
+                expected = sandbox_error::DeriveAppContainerSidFromAppContainerName{"zub.test", FAILURE_CODE};
+                break;
+            case Op::GetSecurityInfo:
+            case Op::SetEntriesInAclW:
+            case Op::SetSecurityInfo: {
+                // The object is the one whose DACL was read last; only plain roots fail the run,
+                // under the name of the path-based call that the parent knows.
+                const std::string read = "GetSecurityInfo ";
+                OsString granted;
+                for (std::size_t i = 0; i <= failed_at; ++i) {
+                    if (fake.log[i].rfind(read, 0) == 0) granted = os(fake.log[i].substr(read.size()));
+                }
+                if (!plain_roots.count(granted)) break;
+                if (fault.operation == Op::GetSecurityInfo) {
+                    expected = sandbox_error::GetNamedSecurityInfoW{granted, FAILURE_CODE};
+                } else if (fault.operation == Op::SetEntriesInAclW) {
+                    expected = sandbox_error::SetEntriesInAclW{granted, FAILURE_CODE};
+                } else {
+                    expected = sandbox_error::SetNamedSecurityInfoW{granted, FAILURE_CODE};
+                }
+                break;
             }
-            const std::string kind = fault.operation == Op::GetSecurityInfo ? "GetNamedSecurityInfoW"
-                                     : fault.operation == Op::SetSecurityInfo ? "SetNamedSecurityInfoW"
-                                                                            : "SetEntriesInAclW";
-            if (plain_roots.count(granted)) {
-                expected = kind + "(" + granted + ") failed with Win32 error 1314";
+            case Op::CreateWellKnownSid: expected = sandbox_error::CreateWellKnownSid{FAILURE_CODE}; break;
+            case Op::InitializeProcThreadAttributeList:
+                expected = sandbox_error::InitializeProcThreadAttributeList{FAILURE_CODE};
+                break;
+            case Op::UpdateProcThreadAttribute:
+                // The handle list's failure too: the parent knows no other message.
+                expected = sandbox_error::UpdateProcThreadAttribute{FAILURE_CODE};
+                break;
+            case Op::CreateJobObjectW: expected = sandbox_error::CreateJobObjectW{FAILURE_CODE}; break;
+            case Op::SetInformationJobObject:
+                expected = sandbox_error::SetInformationJobObject{FAILURE_CODE};
+                break;
+            case Op::CreateFileW: {
+                // A root that cannot be opened for another reason than a refusal is skipped.
+                if (fault.detail != "CreateFileW NUL") break;
+                int nul_opens = 0;
+                for (std::size_t i = 0; i <= failed_at; ++i) nul_opens += fake.log[i] == "CreateFileW NUL";
+                expected = sandbox_error::CreateFileW{nul_opens == 1 ? "stdin" : "stdout", FAILURE_CODE};
+                break;
             }
-        } else if (fault.operation == Op::CreateWellKnownSid) {
-            expected = "CreateWellKnownSid(InternetClient) failed with Win32 error 1314";
-        } else if (fault.operation == Op::InitializeProcThreadAttributeList) {
-            expected = "InitializeProcThreadAttributeList failed with Win32 error 1314";
-        } else if (fault.operation == Op::UpdateProcThreadAttribute) {
-            // The handle list's failure too: the parent knows no other message.
-            expected = "UpdateProcThreadAttribute(SECURITY_CAPABILITIES) failed with Win32 error 1314";
-        } else if (fault.operation == Op::CreateJobObjectW) {
-            expected = "CreateJobObjectW failed with Win32 error 1314";
-        } else if (fault.operation == Op::SetInformationJobObject) {
-            expected = "SetInformationJobObject(KILL_ON_JOB_CLOSE) failed with Win32 error 1314";
-        } else if (fault.operation == Op::CreateFileW && fault.detail == "CreateFileW NUL") {
-            // A root that cannot be opened for another reason than a refusal is skipped.
-            int nul_opens = 0;
-            for (std::size_t i = 0; i <= failed_at; ++i) nul_opens += fake.log[i] == "CreateFileW NUL";
-            expected = std::string("CreateFileW(NUL, ") + (nul_opens == 1 ? "stdin" : "stdout") +
-                       ") failed with Win32 error 1314";
-        } else if (fault.operation == Op::CreateProcessW) {
-            expected = "CreateProcessW(\"C:\\\\tools\\\\node.exe\") failed with Win32 error 1314";
-        } else if (fault.operation == Op::AssignProcessToJobObject || fault.operation == Op::ResumeThread) {
-            expected = "AssignProcessToJobObject failed with Win32 error 1314";
-        } else if (fault.operation == Op::WaitForSingleObject) {
-            expected = "WaitForSingleObject(child) returned unexpected value 0x00000522";
-        } else if (fault.operation == Op::GetExitCodeProcess) {
-            expected = "GetExitCodeProcess failed with Win32 error 1314";
-        } else if (fault.operation == Op::GetEnvironmentStringsW) {
-            expected = "fatal: failure getting env string from OS: System error 1314. (os error 1314)";
+            case Op::CreateProcessW:
+                expected = sandbox_error::CreateProcessW{u"C:\\tools\\node.exe", FAILURE_CODE};
+                break;
+            case Op::AssignProcessToJobObject:
+            case Op::ResumeThread: expected = sandbox_error::AssignProcessToJobObject{FAILURE_CODE}; break;
+            case Op::WaitForSingleObject: expected = sandbox_error::WaitForSingleObject{FAILURE_CODE}; break;
+            case Op::GetExitCodeProcess: expected = sandbox_error::GetExitCodeProcess{FAILURE_CODE}; break;
+            case Op::GetEnvironmentStringsW:
+                expected = FatalStop{"failure getting env string from OS: System error 1314. (os error 1314)"};
+                break;
+            default: break;
         }
 
-        if (expected.empty()) {
+        if (!expected) {
             // Best effort, or below a root: passed over, the run still succeeds.
             ASSERT_TRUE(result.ok()) << message_of(result.error());
             EXPECT_EQ(result.value(), 7u);
@@ -184,7 +197,8 @@ TEST(RunSandboxed, FaultSweepFailsCleanlyAtEveryCall) {
         }
         ++failing_points;
         ASSERT_FALSE(result.ok()) << "the run went on";
-        EXPECT_EQ(message_of(result.error()), expected);
+        EXPECT_TRUE(result.error() == *expected)
+            << message_of(result.error()) << "\n  expected: " << message_of(*expected);
 
         // After the failing call only releases follow, in the required order.
         const std::vector<Op> operations = fake.operations();
