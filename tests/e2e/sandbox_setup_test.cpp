@@ -61,17 +61,14 @@ TEST(SandboxSetup, ProfileCreatedOnceThenReused) {
 
 TEST(SandboxSetup, GrantsOnARealTreeRunFine) {
     e2e::ScratchDir dir;
+    for (const wchar_t* name : {L"read only", L"read only\\sub", L"writable \u00fc"}) {
+        ASSERT_TRUE(dir.make_dir(name));
+    }
+    for (const wchar_t* name : {L"read only\\a.txt", L"read only\\sub\\b.txt", L"writable \u00fc\\c.txt"}) {
+        ASSERT_TRUE(dir.make_file(name));
+    }
     const std::wstring readable = dir.join(L"read only");
     const std::wstring writable = dir.join(L"writable \u00fc");
-    ASSERT_TRUE(CreateDirectoryW(readable.c_str(), nullptr));
-    ASSERT_TRUE(CreateDirectoryW((readable + L"\\sub").c_str(), nullptr));
-    ASSERT_TRUE(CreateDirectoryW(writable.c_str(), nullptr));
-    for (const std::wstring& file : {readable + L"\\a.txt", readable + L"\\sub\\b.txt",
-                                     writable + L"\\c.txt"}) {
-        HANDLE handle = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        ASSERT_NE(handle, INVALID_HANDLE_VALUE);
-        CloseHandle(handle);
-    }
     e2e::RunFlags flags;
     flags.extra = {u"--readable-dir", e2e::to_u16(readable),
                    u"--readable-dir", e2e::to_u16(readable + L"\\a.txt"),  // a file root
