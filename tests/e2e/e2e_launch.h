@@ -97,7 +97,7 @@ LaunchResult launch(const LaunchOptions& options);
 LaunchOptions helper_run(const RunFlags& flags, const std::wstring& program,
                          const std::vector<std::u16string>& args);
 
-// The tests' files live in scratch directories.
+// The tests' files live in scratch directories, as the Win32 tests' do.
 using zub::test_support::ScratchDir;
 
 // The helper's one line on stderr for a bad command line, and for a failed run.

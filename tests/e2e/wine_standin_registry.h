@@ -16,10 +16,10 @@ inline constexpr wchar_t REGISTRY_ROOT[] = L"Software\\zub-sandbox-helper-winete
 // Each UTF-16 unit as four hex digits: any name, a lone surrogate included,
 // makes a valid key name that no other name shares.
 inline std::wstring profile_key(std::u16string_view name) {
-    static constexpr wchar_t digits[] = L"0123456789abcdef";
+    static constexpr wchar_t DIGITS[] = L"0123456789abcdef";
     std::wstring key = std::wstring(REGISTRY_ROOT) + L"\\Profiles\\";
     for (const char16_t unit : name) {
-        for (int shift = 12; shift >= 0; shift -= 4) key += digits[(unit >> shift) & 0xF];
+        for (int shift = 12; shift >= 0; shift -= 4) key += DIGITS[(unit >> shift) & 0xF];
     }
     return key;
 }

@@ -124,7 +124,8 @@ std::optional<OsString> FakePlatform::resolve(const OsString& path, bool follow_
         const OsString component = trimmed(path.substr(start, end - start));
         start = end + 1;
         if (component.empty()) continue;
-        current = current.empty() ? component : current + u"\\" + component;
+        if (!current.empty()) current += u'\\';
+        current += component;
         auto it = files.find(current);
         if (it != files.end() && it->second.link_target && (!last || follow_final)) {
             if (++links_followed > 16) return std::nullopt;
@@ -209,7 +210,7 @@ int FakePlatform::calls(Op operation) const {
 }
 
 std::optional<std::uint32_t> FakePlatform::enter(Op operation, const std::string& detail) {
-    for (auto& change : std::exchange(due_changes_, {})) change(*this);
+    for (const auto& change : std::exchange(due_changes_, {})) change(*this);
     const std::string name(op_name(operation));
     log.push_back(detail.empty() ? name : name + " " + detail);
     const int nth = ++counts_[operation];
@@ -459,8 +460,9 @@ std::unique_ptr<DirectoryListing> FakePlatform::open_directory_listing(Handle di
     listed.push_back(path);
     // The whole directory in one batch, as the system's buffer usually holds it.
     std::vector<DirEntry> entries;
+    const OsString prefix = path + u"\\";
     for (const OsString& name : it->second.children) {
-        auto child = files.find(path + u"\\" + name);
+        auto child = files.find(prefix + name);
         // Entries that vanished since they were added are not listed.
         if (child != files.end()) entries.push_back({name, child->second.attributes, child->second.file_id});
     }

@@ -2,13 +2,13 @@
 // A small in-memory Windows for the logic's tests: a file tree with DACL entry
 // lists, a profile registry, a handle table and a security-memory table that
 // fail the test on a double release, a close of 0 or -1 or a leak, a call log
-// for order assertions, and scripted failures ("the 2nd SetNamedSecurityInfoW
+// for order assertions, and scripted failures ("the 2nd SetSecurityInfo
 // returns 5").
 #include <array>
 #include <functional>
+#include <iosfwd>
 #include <map>
 #include <optional>
-#include <iosfwd>
 #include <set>
 #include <string>
 #include <string_view>
