@@ -89,7 +89,7 @@ cppcheck_common=(-q --std=c++20 --language=c++ --enable=warning,style,performanc
                  --error-exitcode=1 --inline-suppr --library=googletest -j "$jobs"
                  --suppressions-list=tools/cppcheck-suppressions.txt
                  --template='{file}:{line}:{column}: {severity}: {message} [{id}]'
-                 -I src -I tests/unit -I tests/win32 -I tests/e2e)
+                 -I src -I tests -I tests/unit -I tests/win32 -I tests/e2e)
 cppcheck_failed=0
 cppcheck "${cppcheck_common[@]}" --platform=unix64 "${host_files[@]}" || cppcheck_failed=1
 cppcheck "${cppcheck_common[@]}" --platform=win64 --library=windows \

@@ -16,10 +16,10 @@ namespace {
 
 // Runs the probe through the helper with `items` as its arguments and returns
 // the probe's argv after its own two (report path, action).
-std::vector<std::u16string> child_arguments(const e2e::TempDir& dir,
+std::vector<std::u16string> child_arguments(const e2e::ScratchDir& dir,
                                             const std::vector<std::u16string>& items, int index,
                                             std::u16string* child_command_line = nullptr) {
-    const std::wstring report_path = dir.file(L"argv-" + std::to_wstring(index) + L".txt");
+    const std::wstring report_path = dir.join(L"argv-" + std::to_wstring(index) + L".txt");
     std::vector<std::u16string> args = {e2e::to_u16(report_path), u"report"};
     args.insert(args.end(), items.begin(), items.end());
     const e2e::LaunchResult result = e2e::launch(e2e::helper_run({}, e2e::probe_path(), args));
@@ -57,12 +57,12 @@ TEST(ArgvRoundTrip, EdgeItemsArriveUnchanged) {
         u"", u"--", u"--env", u"X", u"--stdio-stdin", u"-e", u"console.log(\"hi\")",
         u"C:\\dir\\", u"C:\\out dir\\", u"x\\y", u"\"", u"a\\\\\"b", u"\\\\\\", u"\"\"",
         u"npm run build & echo done", u"", u"tab\there", u"tail space ", u"\U0001F600"};
-    e2e::TempDir dir;
+    e2e::ScratchDir dir;
     EXPECT_EQ(child_arguments(dir, items, 0), items);
 }
 
 TEST(ArgvRoundTrip, NoArgumentsAtAll) {
-    e2e::TempDir dir;
+    e2e::ScratchDir dir;
     EXPECT_EQ(child_arguments(dir, {}, 0), std::vector<std::u16string>{});
 }
 
@@ -70,7 +70,7 @@ TEST(ArgvRoundTrip, GeneratedVectorsArriveUnchanged) {
     // Batched: a hundred items per launch keeps the suite fast and the lines
     // well below the system's length limit.
     const std::vector<std::u16string> all = generated_items(300);
-    e2e::TempDir dir;
+    e2e::ScratchDir dir;
     for (std::size_t start = 0, index = 0; start < all.size(); start += 100, ++index) {
         const auto first = all.begin() + static_cast<std::ptrdiff_t>(start);
         const std::vector<std::u16string> batch(first, first + 100);
@@ -88,7 +88,7 @@ TEST(ArgvRoundTrip, GeneratedVectorsArriveUnchanged) {
 TEST(ArgvRoundTrip, UnpairedSurrogateArrivesAsReplacement) {
     const std::u16string lone_high = std::u16string(u"a") + char16_t(0xD800) + u"b";
     const std::u16string lone_low(1, char16_t(0xDC00));
-    e2e::TempDir dir;
+    e2e::ScratchDir dir;
     std::u16string line;
     const std::vector<std::u16string> got = child_arguments(dir, {lone_high, lone_low}, 0, &line);
     EXPECT_EQ(got, (std::vector<std::u16string>{u"a\uFFFDb", u"\uFFFD"}));

@@ -41,13 +41,8 @@ protected:
     // not show each command on the child's stdout.
     std::wstring write_cmd_file(const std::u16string& text,
                                 const std::wstring& name = L"postinstall.cmd") const {
-        std::wstring path = dir.file(name);
-        const std::string bytes = "@echo off\r\n" + std::string(text.begin(), text.end()) + "\r\n";
-        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        DWORD written = 0;
-        EXPECT_TRUE(WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
-        CloseHandle(file);
-        return path;
+        EXPECT_TRUE(dir.make_file(name, "@echo off\r\n" + std::string(text.begin(), text.end()) + "\r\n"));
+        return dir.join(name);
     }
 
     // Runs `program args` through the helper; the probe's argv after "report".
@@ -66,8 +61,8 @@ protected:
         return std::vector<std::u16string>(probe->argv.begin() + 3, probe->argv.end());
     }
 
-    e2e::TempDir dir;
-    std::wstring report_path = dir.file(L"report.txt");
+    e2e::ScratchDir dir;
+    std::wstring report_path = dir.join(L"report.txt");
     e2e::RunFlags flags;
 };
 

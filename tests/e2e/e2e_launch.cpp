@@ -179,34 +179,13 @@ std::u16string unique_name(const char16_t* prefix) {
            to_u16(std::to_wstring(GetTickCount())) + u"-" + to_u16(std::to_wstring(counter++));
 }
 
-TempDir::TempDir() {
-    wchar_t base[MAX_PATH + 1];
-    const DWORD length = GetTempPathW(MAX_PATH + 1, base);
-    path_ = std::wstring(base, length) + to_wide(unique_name(u"zub-e2e"));
-    CreateDirectoryW(path_.c_str(), nullptr);
+std::string argv_failure_line(const zub::ArgvError& error) {
+    return "zub-sandbox-helper: argv parse failed: " + zub::render(error) + "\n";
 }
 
-namespace {
-void remove_tree(const std::wstring& path) {
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = data.cFileName;
-            if (name == L"." || name == L"..") continue;
-            const std::wstring child = path + L"\\" + name;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                remove_tree(child);
-            else
-                DeleteFileW(child.c_str());
-        } while (FindNextFileW(find, &data));
-        FindClose(find);
-    }
-    RemoveDirectoryW(path.c_str());
+std::string run_failure_line(const zub::SandboxError& error) {
+    return "zub-sandbox-helper: " + zub::render(error) + "\n";
 }
-}  // namespace
-
-TempDir::~TempDir() { remove_tree(path_); }
 
 bool process_gone(DWORD pid, DWORD timeout_ms) {
     HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);

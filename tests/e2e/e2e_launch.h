@@ -10,6 +10,10 @@
 #include <thread>
 #include <vector>
 
+#include "protocol/argv_error.h"
+#include "protocol/sandbox_error.h"
+#include "support/scratch_dir.h"
+
 namespace e2e {
 
 std::wstring helper_path();    // the production zub-sandbox-helper.exe
@@ -93,19 +97,12 @@ LaunchResult launch(const LaunchOptions& options);
 LaunchOptions helper_run(const RunFlags& flags, const std::wstring& program,
                          const std::vector<std::u16string>& args);
 
-// A fresh directory under the temporary directory, removed with its contents.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::wstring& path() const { return path_; }
-    std::wstring file(const std::wstring& name) const { return path_ + L"\\" + name; }
+// The tests' files live in scratch directories, as the Win32 tests' do.
+using zub::test_support::ScratchDir;
 
-private:
-    std::wstring path_;
-};
+// The helper's one line on stderr for a bad command line, and for a failed run.
+std::string argv_failure_line(const zub::ArgvError& error);
+std::string run_failure_line(const zub::SandboxError& error);
 
 // A name no other test run uses, for container names and files.
 std::u16string unique_name(const char16_t* prefix);

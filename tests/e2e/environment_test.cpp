@@ -29,10 +29,10 @@ std::vector<std::u16string> env_flags(const std::vector<std::u16string>& overrid
     return flags;
 }
 
-std::optional<e2e::ProbeReport> run_probe(const e2e::TempDir& dir, const e2e::RunFlags& flags,
+std::optional<e2e::ProbeReport> run_probe(const e2e::ScratchDir& dir, const e2e::RunFlags& flags,
                                           const std::optional<std::wstring>& environment,
                                           const wchar_t* report_name) {
-    const std::wstring report_path = dir.file(report_name);
+    const std::wstring report_path = dir.join(report_name);
     e2e::LaunchOptions options =
         e2e::helper_run(flags, e2e::probe_path(), {e2e::to_u16(report_path), u"report"});
     options.environment = environment;
@@ -53,7 +53,7 @@ TEST(ChildEnvironment, EnvClearKeepsOnlyTheOverridesSorted) {
     e2e::RunFlags flags;
     flags.extra = env_flags(overrides);
     flags.extra.insert(flags.extra.begin(), u"--env-clear");
-    e2e::TempDir dir;
+    e2e::ScratchDir dir;
     const auto report = run_probe(dir, flags, std::nullopt, L"clear.txt");
     ASSERT_TRUE(report);
 
@@ -87,7 +87,7 @@ TEST(ChildEnvironment, InheritedEnvironmentMergedWithOverrides) {
     const std::vector<std::u16string> overrides = {u"PATH=override", u"mixed=new", u"Added=1"};
     e2e::RunFlags flags;
     flags.extra = env_flags(overrides);
-    e2e::TempDir dir;
+    e2e::ScratchDir dir;
     const auto report = run_probe(dir, flags, block, L"inherited.txt");
     ASSERT_TRUE(report);
 

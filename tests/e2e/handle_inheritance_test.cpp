@@ -41,15 +41,15 @@ class HandleInheritance : public testing::TestWithParam<InheritCase> {};
 
 TEST_P(HandleInheritance, ChildHoldsExactlyItsStreams) {
     const InheritCase& c = GetParam();
-    e2e::TempDir dir;
-    const std::wstring parent_path = dir.file(e2e::to_wide(PARENT_FILE));
+    e2e::ScratchDir dir;
+    const std::wstring parent_path = dir.join(e2e::to_wide(PARENT_FILE));
     SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
     HANDLE parent_file = CreateFileW(parent_path.c_str(), GENERIC_WRITE,
                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                      &inheritable, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(parent_file, INVALID_HANDLE_VALUE);
 
-    const std::wstring report_path = dir.file(L"handles.txt");
+    const std::wstring report_path = dir.join(L"handles.txt");
     const std::vector<std::u16string> probe_args = {e2e::to_u16(report_path), u"handles"};
     e2e::LaunchOptions options;
     if (c.through_helper) {

@@ -8,8 +8,8 @@
 namespace {
 
 TEST(ChildLifetime, GrandchildIsGoneOnceTheHelperHasExited) {
-    e2e::TempDir dir;
-    const std::wstring report_path = dir.file(L"grandchild.txt");
+    e2e::ScratchDir dir;
+    const std::wstring report_path = dir.join(L"grandchild.txt");
     const e2e::LaunchResult result = e2e::launch(
         e2e::helper_run({}, e2e::probe_path(), {e2e::to_u16(report_path), u"grandchild"}));
     ASSERT_EQ(result.exit_code, 0u) << result.err;
@@ -23,8 +23,8 @@ TEST(ChildLifetime, GrandchildIsGoneOnceTheHelperHasExited) {
 }
 
 TEST(ChildLifetime, HelperEndedFromOutsideTakesItsChild) {
-    e2e::TempDir dir;
-    const std::wstring report_path = dir.file(L"hang.txt");
+    e2e::ScratchDir dir;
+    const std::wstring report_path = dir.join(L"hang.txt");
     // The child holds none of the test's pipes, so reading them never waits for it.
     e2e::RunFlags flags;
     flags.stdout_mode = flags.stderr_mode = u"null";

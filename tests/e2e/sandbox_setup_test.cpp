@@ -10,24 +10,15 @@
 #include <string>
 
 #include "e2e_launch.h"
+#include "wine_standin_registry.h"
 
 namespace {
-
-const std::wstring STANDIN_ROOT = L"Software\\zub-sandbox-helper-winetest";
-
-std::wstring hex_units(const std::u16string& text) {
-    static const wchar_t digits[] = L"0123456789abcdef";
-    std::wstring out;
-    for (const char16_t unit : text)
-        for (int shift = 12; shift >= 0; shift -= 4) out += digits[(unit >> shift) & 0xF];
-    return out;
-}
 
 std::wstring registry_text(const std::wstring& key, const wchar_t* value) {
     wchar_t buffer[1024];
     DWORD size = sizeof buffer;
-    if (RegGetValueW(HKEY_CURRENT_USER, (STANDIN_ROOT + L"\\" + key).c_str(), value, RRF_RT_REG_SZ,
-                     nullptr, buffer, &size) != ERROR_SUCCESS)
+    if (RegGetValueW(HKEY_CURRENT_USER, key.c_str(), value, RRF_RT_REG_SZ, nullptr, buffer, &size) !=
+        ERROR_SUCCESS)
         return L"(missing)";
     return buffer;
 }
@@ -52,13 +43,13 @@ TEST(SandboxSetup, ProfileCreatedOnceThenReused) {
     flags.extra = {u"--grant-internet-client"};
     expect_silent_success(run_exit_zero(flags));
 
-    const std::wstring profile = L"Profiles\\" + hex_units(flags.container);
+    const std::wstring profile = zub::winetest::profile_key(flags.container);
     EXPECT_EQ(registry_text(profile, L"DisplayName"), L"ZUB Sandbox Lifecycle Child");
     EXPECT_EQ(registry_text(profile, L"Description"),
               L"Sandbox container for npm-package lifecycle scripts spawned by zub");
     const std::wstring sid = registry_text(profile, L"Sid");
     ASSERT_EQ(sid.rfind(L"S-1-15-2-", 0), 0u) << "profile not created";
-    const std::wstring launch = L"Launches\\" + sid;
+    const std::wstring launch = zub::winetest::launch_key(sid);
     EXPECT_EQ(registry_text(launch, L"SecurityCapabilities"), L"1;S-1-15-3-1:4");
 
     // Second run: the profile exists, the SID is derived, and InternetClient is
@@ -69,24 +60,21 @@ TEST(SandboxSetup, ProfileCreatedOnceThenReused) {
 }
 
 TEST(SandboxSetup, GrantsOnARealTreeRunFine) {
-    e2e::TempDir dir;
-    const std::wstring readable = dir.file(L"read only");
-    const std::wstring writable = dir.file(L"writable \u00fc");
-    ASSERT_TRUE(CreateDirectoryW(readable.c_str(), nullptr));
-    ASSERT_TRUE(CreateDirectoryW((readable + L"\\sub").c_str(), nullptr));
-    ASSERT_TRUE(CreateDirectoryW(writable.c_str(), nullptr));
-    for (const std::wstring& file : {readable + L"\\a.txt", readable + L"\\sub\\b.txt",
-                                     writable + L"\\c.txt"}) {
-        HANDLE handle = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        ASSERT_NE(handle, INVALID_HANDLE_VALUE);
-        CloseHandle(handle);
+    e2e::ScratchDir dir;
+    for (const wchar_t* name : {L"read only", L"read only\\sub", L"writable \u00fc"}) {
+        ASSERT_TRUE(dir.make_dir(name));
     }
+    for (const wchar_t* name : {L"read only\\a.txt", L"read only\\sub\\b.txt", L"writable \u00fc\\c.txt"}) {
+        ASSERT_TRUE(dir.make_file(name));
+    }
+    const std::wstring readable = dir.join(L"read only");
+    const std::wstring writable = dir.join(L"writable \u00fc");
     e2e::RunFlags flags;
     flags.extra = {u"--readable-dir", e2e::to_u16(readable),
                    u"--readable-dir", e2e::to_u16(readable + L"\\a.txt"),  // a file root
                    u"--writable-dir", e2e::to_u16(writable),
-                   u"--readable-dir-best-effort", e2e::to_u16(dir.file(L"missing")),
-                   u"--readable-dir", e2e::to_u16(dir.file(L"also missing"))};
+                   u"--readable-dir-best-effort", e2e::to_u16(dir.join(L"missing")),
+                   u"--readable-dir", e2e::to_u16(dir.join(L"also missing"))};
     expect_silent_success(run_exit_zero(flags));
 }
 

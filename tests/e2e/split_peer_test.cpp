@@ -16,8 +16,8 @@ namespace {
 
 // Starts the probe directly with `tail` after its own fixed arguments and
 // compares argv[1..] with the helper's splitting of the very same line.
-void expect_same_split(const e2e::TempDir& dir, const std::u16string& tail, int index) {
-    const std::wstring report_path = dir.file(L"split-" + std::to_wstring(index) + L".txt");
+void expect_same_split(const e2e::ScratchDir& dir, const std::u16string& tail, int index) {
+    const std::wstring report_path = dir.join(L"split-" + std::to_wstring(index) + L".txt");
     const std::u16string line =
         e2e::quote_item(e2e::to_u16(e2e::probe_path())) + u" " +
         e2e::quote_item(e2e::to_u16(report_path)) + u" report " + tail;
@@ -66,7 +66,7 @@ TEST(SplitPeer, HandWrittenLines) {
         u"\u00e9t\u00e9 \U0001F600 \"\u00fc x\"",
         u"-- --env \"A=B C\"",
     };
-    e2e::TempDir dir;
+    e2e::ScratchDir dir;
     int index = 0;
     for (const std::u16string& tail : tails) expect_same_split(dir, tail, index++);
 }
@@ -78,7 +78,7 @@ TEST(SplitPeer, GeneratedLines) {
     std::mt19937 random(20240611);
     std::uniform_int_distribution<int> length(0, 14);
     std::uniform_int_distribution<int> pick(0, std::size(alphabet) - 1);
-    e2e::TempDir dir;
+    e2e::ScratchDir dir;
     for (int index = 0; index < 40; ++index) {
         std::u16string tail;
         for (int n = length(random); n > 0; --n) tail += alphabet[pick(random)];

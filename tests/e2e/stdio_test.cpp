@@ -42,8 +42,8 @@ TEST_P(StdioModes, ChildSeesTheChosenStreams) {
     flags.stdin_mode = c.stdin_mode;
     flags.stdout_mode = c.stdout_mode;
     flags.stderr_mode = c.stderr_mode;
-    e2e::TempDir dir;
-    const std::wstring report_path = dir.file(L"stdio.txt");
+    e2e::ScratchDir dir;
+    const std::wstring report_path = dir.join(L"stdio.txt");
     e2e::LaunchOptions options =
         e2e::helper_run(flags, e2e::probe_path(), {e2e::to_u16(report_path), u"report"});
     options.stdin_data = INPUT;

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "wine_standin_registry.h"
+
 namespace zub {
 namespace {
 
@@ -21,14 +23,6 @@ std::uint32_t hresult_from_win32(LONG error) {
 }
 
 const wchar_t* wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
-
-std::wstring hex_name(const char16_t* name) {
-    static const wchar_t digits[] = L"0123456789abcdef";
-    std::wstring out;
-    for (const char16_t* unit = name; *unit; ++unit)
-        for (int shift = 12; shift >= 0; shift -= 4) out += digits[(*unit >> shift) & 0xF];
-    return out;
-}
 
 std::size_t length_of(const char16_t* text) {
     std::size_t n = 0;
@@ -77,9 +71,8 @@ std::wstring sid_text(void* sid) {
     return out;
 }
 
-// Opens (creating when needed) a key below the stand-in's registry root.
-LONG open_key(const std::wstring& subkey, HKEY* key, DWORD* disposition) {
-    const std::wstring path = std::wstring(wide(WINETEST_REGISTRY_ROOT)) + L"\\" + subkey;
+// Opens (creating when needed) one of the stand-in's keys.
+LONG open_key(const std::wstring& path, HKEY* key, DWORD* disposition) {
     return RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                            KEY_READ | KEY_WRITE, nullptr, key, disposition);
 }
@@ -101,7 +94,7 @@ std::uint32_t WineStandinPlatform::create_app_container_profile(const char16_t* 
     // name see exactly one creation.
     HKEY key = nullptr;
     DWORD disposition = 0;
-    if (const LONG error = open_key(L"Profiles\\" + hex_name(name), &key, &disposition))
+    if (const LONG error = open_key(winetest::profile_key(name), &key, &disposition))
         return hresult_from_win32(error);
     if (disposition == REG_OPENED_EXISTING_KEY) {
         RegCloseKey(key);
@@ -154,7 +147,7 @@ BoolResult WineStandinPlatform::update_proc_thread_attribute(void* list, std::ui
                   std::to_wstring(capabilities->capabilities[i].attributes);
     HKEY key = nullptr;
     DWORD disposition = 0;
-    LONG error = open_key(L"Launches\\" + sid_text(capabilities->app_container_sid), &key,
+    LONG error = open_key(winetest::launch_key(sid_text(capabilities->app_container_sid)), &key,
                           &disposition);
     if (error == 0) {
         error = set_text(key, L"SecurityCapabilities", record);

@@ -3,17 +3,11 @@
 // AppContainer profile service, the InternetClient capability SID, and the
 // security-capabilities process attribute. Everything else is the real call.
 //
-// The stand-in keeps its state in the Wine registry, under
-// HKCU\Software\zub-sandbox-helper-winetest, so it holds across helper processes:
-//   Profiles\<name as hex UTF-16 units>   DisplayName, Description, Sid
-//   Launches\<container SID>              SecurityCapabilities
-// where SecurityCapabilities reads "<count>" followed by ";<SID>:<attributes>"
-// for each capability, as the helper handed them over.
+// The stand-in keeps its state in the Wine registry (wine_standin_registry.h),
+// so it holds across helper processes.
 #include "platform/win32_platform.h"
 
 namespace zub {
-
-inline constexpr char16_t WINETEST_REGISTRY_ROOT[] = u"Software\\zub-sandbox-helper-winetest";
 
 class WineStandinPlatform : public Win32Platform {
 public:

@@ -223,7 +223,7 @@ void LifecycleScript::TestBody() {
 
     const std::wstring package = package_dir(c);
     const std::wstring comspec = env_value(L"SystemRoot") + L"\\system32\\cmd.exe";
-    e2e::TempDir direct_temp, confined_temp;
+    e2e::ScratchDir direct_temp, confined_temp;
 
     // Directly, as npm runs it: the script is one verbatim item behind /s /c.
     e2e::LaunchOptions direct;
@@ -239,7 +239,7 @@ void LifecycleScript::TestBody() {
     ASSERT_TRUE(direct_run.started) << direct_run.create_error;
     ASSERT_FALSE(direct_run.timed_out);
     if (script.leaves_grandchild) {
-        const std::uint32_t direct_grandchild = read_pid(direct_temp.file(L"grandchild.pid"));
+        const std::uint32_t direct_grandchild = read_pid(direct_temp.join(L"grandchild.pid"));
         ASSERT_NE(direct_grandchild, 0u);
         // Run directly, nothing ends the process the script left behind.
         EXPECT_FALSE(e2e::process_gone(direct_grandchild, 0));
@@ -267,7 +267,7 @@ void LifecycleScript::TestBody() {
     if (!script.node_args.empty()) {
         confined = e2e::helper_run(flags, c.place->node_dir + L"\\node.exe", script.node_args);
     } else {
-        const std::wstring recipe = confined_temp.file(L"script.cmd");
+        const std::wstring recipe = confined_temp.join(L"script.cmd");
         std::ofstream(std::filesystem::path(recipe), std::ios::binary) << "@echo off\r\n" << script.text << "\r\n";
         confined = e2e::helper_run(flags, comspec, {u"/d", u"/s", u"/c", e2e::to_u16(recipe)});
     }
@@ -283,7 +283,7 @@ void LifecycleScript::TestBody() {
     EXPECT_NE(direct_run.out.find(script.expect_out), std::string::npos) << direct_run.out;
 
     if (script.leaves_grandchild) {
-        const std::uint32_t pid = read_pid(confined_temp.file(L"grandchild.pid"));
+        const std::uint32_t pid = read_pid(confined_temp.join(L"grandchild.pid"));
         ASSERT_NE(pid, 0u);
         const bool gone = e2e::process_gone(pid, 5000);
         if (!gone) end_process(pid);

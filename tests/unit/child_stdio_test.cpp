@@ -8,6 +8,7 @@ namespace zub {
 namespace {
 
 using test::FakePlatform;
+using test::Op;
 using Log = std::vector<std::string>;
 
 const SandboxError& sandbox_error_of(const RunFailure& failure) {
@@ -35,7 +36,7 @@ TEST(ChildStdio, AllNullOpensThreeInheritableNulHandlesAndClosesThemInOrder) {
         }
         const ChildStdio& s = stdio.value();
         EXPECT_EQ(s.owned_handles, (std::vector<Handle>{s.stdin_handle, s.stdout_handle, s.stderr_handle}));
-        EXPECT_EQ(fake.calls("GetStdHandle"), 0);
+        EXPECT_EQ(fake.calls(Op::GetStdHandle), 0);
         fake.log.clear();
     }
     EXPECT_EQ(fake.log, (Log{"CloseHandle nul:1", "CloseHandle nul:2", "CloseHandle nul:3"}));
@@ -59,7 +60,7 @@ TEST(ChildStdio, NulFailureClosesEarlierHandlesAndStopsThere) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.role);
         FakePlatform fake;
-        fake.fail("CreateFileW", c.failing_open, 5);
+        fake.fail(Op::CreateFileW, c.failing_open, 5);
         auto stdio = build_child_stdio(fake, c.in, c.out, c.err);
         ASSERT_FALSE(stdio.ok());
         EXPECT_EQ(sandbox_error_of(stdio.error()),
@@ -98,7 +99,7 @@ TEST(ChildStdio, MissingStandardHandlesArePassedOnUntouched) {
         EXPECT_EQ(stdio.value().stdout_handle, missing);
         EXPECT_EQ(stdio.value().stderr_handle, missing);
         EXPECT_TRUE(stdio.value().owned_handles.empty());
-        EXPECT_EQ(fake.calls("SetHandleInformation"), 0);
+        EXPECT_EQ(fake.calls(Op::SetHandleInformation), 0);
     }
 }
 
@@ -113,12 +114,12 @@ TEST(ChildStdio, SharedStdoutAndStderrHandleIsMarkedTwiceAndNeverClosed) {
         using Info = std::vector<std::pair<Handle, std::uint32_t>>;
         EXPECT_EQ(fake.handle_information, (Info{{0x14, 1}, {0x14, 1}}));
     }
-    EXPECT_EQ(fake.calls("CloseHandle"), 1);  // the NUL of stdin only
+    EXPECT_EQ(fake.calls(Op::CloseHandle), 1);  // the NUL of stdin only
 }
 
 TEST(ChildStdio, FailedInheritanceMarkIsNotAFailure) {
     FakePlatform fake;
-    fake.fail("SetHandleInformation", 1, 6);
+    fake.fail(Op::SetHandleInformation, 1, 6);
     auto stdio = build_child_stdio(fake, StdioMode::Inherit, StdioMode::Null, StdioMode::Inherit);
     ASSERT_TRUE(stdio.ok());
     EXPECT_EQ(stdio.value().stdin_handle, 0x10u);
@@ -133,7 +134,7 @@ TEST(ChildStdio, MovedStdioReleasesItsHandlesOnce) {
         EXPECT_EQ(moved.owned_handles.size(), 2u);
         EXPECT_TRUE(built.value().owned_handles.empty());
     }
-    EXPECT_EQ(fake.calls("CloseHandle"), 2);
+    EXPECT_EQ(fake.calls(Op::CloseHandle), 2);
 }
 
 TEST(ChildStdio, UnknownRoleIsAFatalStopBeforeAnyCall) {

@@ -11,6 +11,7 @@ namespace zub {
 namespace {
 
 using test::FakePlatform;
+using test::Op;
 
 TEST(ContainerProfile, FirstRunCreatesLaterRunDerives) {
     FakePlatform fake;
@@ -18,9 +19,9 @@ TEST(ContainerProfile, FirstRunCreatesLaterRunDerives) {
         auto first = ensure_container_profile(fake, "zub-box");
         ASSERT_TRUE(first);
         EXPECT_NE(first.value().get(), nullptr);
-        EXPECT_EQ(fake.operations(), (std::vector<std::string>{"CreateAppContainerProfile"}));
+        EXPECT_EQ(fake.operations(), std::vector<Op>{Op::CreateAppContainerProfile});
     }
-    EXPECT_EQ(fake.operations().back(), "FreeSid");  // the owner released it
+    EXPECT_EQ(fake.operations().back(), Op::FreeSid);  // the owner released it
 
     fake.log.clear();
     {
@@ -31,25 +32,25 @@ TEST(ContainerProfile, FirstRunCreatesLaterRunDerives) {
                                 "CreateAppContainerProfile zub-box",
                                 "DeriveAppContainerSidFromAppContainerName zub-box"}));
     }
-    EXPECT_EQ(fake.calls("FreeSid"), 2);
+    EXPECT_EQ(fake.calls(Op::FreeSid), 2);
 }
 
 TEST(ContainerProfile, FailuresCarryTheFailingCallsHresultAndName) {
     struct Row {
         const char* name;
         bool profile_exists;
-        const char* failing;
+        Op failing;
         std::uint32_t hresult;
         SandboxError expected;
     };
     const Row rows[] = {
-        {"S_FALSE is not success", false, "CreateAppContainerProfile", 0x00000001,
+        {"S_FALSE is not success", false, Op::CreateAppContainerProfile, 0x00000001,
          sandbox_error::CreateAppContainerProfile{"c", 0x00000001}},
-        {"access denied", false, "CreateAppContainerProfile", 0x80070005,
+        {"access denied", false, Op::CreateAppContainerProfile, 0x80070005,
          sandbox_error::CreateAppContainerProfile{"c", 0x80070005}},
-        {"derive fails", true, "DeriveAppContainerSidFromAppContainerName", 0x80070005,
+        {"derive fails", true, Op::DeriveAppContainerSidFromAppContainerName, 0x80070005,
          sandbox_error::DeriveAppContainerSidFromAppContainerName{"c", 0x80070005}},
-        {"derive finds no profile", false, "CreateAppContainerProfile", HRESULT_ALREADY_EXISTS,
+        {"derive finds no profile", false, Op::CreateAppContainerProfile, HRESULT_ALREADY_EXISTS,
          sandbox_error::DeriveAppContainerSidFromAppContainerName{"c", 0x80070002}},
     };
     for (const Row& row : rows) {
@@ -60,7 +61,7 @@ TEST(ContainerProfile, FailuresCarryTheFailingCallsHresultAndName) {
         const auto result = ensure_container_profile(fake, "c");
         ASSERT_FALSE(result);
         EXPECT_EQ(result.error(), row.expected);
-        EXPECT_EQ(fake.calls("FreeSid"), 0);
+        EXPECT_EQ(fake.calls(Op::FreeSid), 0);
     }
 }
 
@@ -99,7 +100,7 @@ TEST(ContainerCapabilities, WithoutInternetClientNoCapability) {
     int container = 0;
     auto built = build_container_capabilities(fake, &container, false);
     ASSERT_TRUE(built);
-    EXPECT_EQ(fake.calls("CreateWellKnownSid"), 0);
+    EXPECT_EQ(fake.calls(Op::CreateWellKnownSid), 0);
     const SecurityCapabilities caps = built.value().security_capabilities();
     EXPECT_EQ(caps.app_container_sid, &container);
     EXPECT_EQ(caps.capabilities, nullptr);
@@ -132,7 +133,7 @@ TEST(ContainerCapabilities, InternetClientIsTheOneEnabledEntry) {
 TEST(ContainerCapabilities, WellKnownSidFailureCarriesTheWin32Error) {
     FakePlatform fake;
     int container = 0;
-    fake.fail("CreateWellKnownSid", 1, 87);
+    fake.fail(Op::CreateWellKnownSid, 1, 87);
     const auto built = build_container_capabilities(fake, &container, true);
     ASSERT_FALSE(built);
     EXPECT_EQ(built.error(), SandboxError{sandbox_error::CreateWellKnownSid{87}});

@@ -3,13 +3,23 @@
 #include <gtest/gtest.h>
 
 #include "fake_platform.h"
+#include "protocol/argv_error.h"
+#include "protocol/sandbox_error.h"
 
 namespace zub {
 namespace {
 
 using test::FakeExit;
 using test::FakePlatform;
+using test::Op;
 using test::os;
+
+// The helper's one line on stderr. The messages' wording is pinned by the rendering
+// tests; what the entry point adds, and this pins, is the prefix and the line end.
+std::string argv_line(const ArgvError& error) {
+    return "zub-sandbox-helper: argv parse failed: " + render(error) + "\n";
+}
+std::string run_line(const SandboxError& error) { return "zub-sandbox-helper: " + render(error) + "\n"; }
 
 const char VALID_FLAGS[] =
     "helper.exe --protocol-version 1 --appcontainer-name c --stdio-stdin null "
@@ -45,47 +55,38 @@ TEST_P(EntryPointOutcome, WritesOneLineAndExitsWithItsStatus) {
     fake.add_reparse_point(u"C:\\link");
     EXPECT_EQ(run_main(fake), c.status);
     EXPECT_EQ(fake.stderr_bytes, c.line);
-    EXPECT_EQ(fake.calls("ExitProcess"), 1);
+    EXPECT_EQ(fake.calls(Op::ExitProcess), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, EntryPointOutcome,
     ::testing::Values(
-        OutcomeCase{"unknown_flag", "helper.exe --bogus", 64,
-                    "zub-sandbox-helper: argv parse failed: unrecognized helper flag `--bogus` \xe2\x80\x94 "
-                    "parent and helper protocol versions appear to be out of sync; reinstall zub\n"},
+        OutcomeCase{"unknown_flag", "helper.exe --bogus", 64, argv_line(argv_error::UnknownFlag{"--bogus"})},
         OutcomeCase{"version_mismatch_before_missing_name",
                     "helper.exe --protocol-version 7 --stdio-stdin null --stdio-stdout inherit "
                     "--stdio-stderr piped -- prog",
-                    65,
-                    "zub-sandbox-helper: argv parse failed: protocol version mismatch: parent supplied 7, "
-                    "this helper supports 1. Reinstall zub so the helper binary matches `zub.exe`.\n"},
-        OutcomeCase{"only_the_helper_path", "helper.exe", 64,
-                    "zub-sandbox-helper: argv parse failed: argv is missing the `--` separator before "
-                    "the program path\n"},
+                    65, argv_line(argv_error::ProtocolVersionMismatch{7, 1})},
+        OutcomeCase{"only_the_helper_path", "helper.exe", 64, argv_line(argv_error::MissingSeparator{})},
         OutcomeCase{"child_exit_code_all_32_bits", std::string(VALID_FLAGS) + " -- prog", 0xC0000005, ""},
         OutcomeCase{"run_failure", std::string(VALID_FLAGS) + " --readable-dir C:\\link -- prog", 66,
-                    "zub-sandbox-helper: allow-set root C:\\link is a reparse point (symlink / junction / "
-                    "mount point); refusing to follow it because the DACL grant would apply to the "
-                    "reparse-point target, potentially outside the intended allow-set tree\n"}),
+                    run_line(sandbox_error::ReparsePoint{u"C:\\link"})}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(EntryPoint, RunFailureLineCarriesNoArgvPrefix) {
     FakePlatform fake;
     fake.command_line = os(std::string(VALID_FLAGS) + " -- C:\\tools\\node.exe");
     fake.environment = std::u16string(u"\0\0", 2);
-    fake.fail("CreateProcessW", 1, 2);
+    fake.fail(Op::CreateProcessW, 1, 2);
     EXPECT_EQ(run_main(fake), 66u);
-    EXPECT_EQ(fake.stderr_bytes,
-              "zub-sandbox-helper: CreateProcessW(\"C:\\\\tools\\\\node.exe\") failed with Win32 error 2\n");
+    EXPECT_EQ(fake.stderr_bytes, run_line(sandbox_error::CreateProcessW{u"C:\\tools\\node.exe", 2}));
 }
 
 TEST(EntryPoint, EmptyCommandLineUsesTheModulePathAsArgumentZero) {
     FakePlatform fake;
     fake.command_line = u"";
     EXPECT_EQ(run_main(fake), 64u);
-    EXPECT_EQ(fake.calls("GetModuleFileNameW"), 1);
-    EXPECT_NE(fake.stderr_bytes.find("missing the `--` separator"), std::string::npos);
+    EXPECT_EQ(fake.calls(Op::GetModuleFileNameW), 1);
+    EXPECT_EQ(fake.stderr_bytes, argv_line(argv_error::MissingSeparator{}));
 }
 
 TEST(EntryPoint, FatalStopWhenTheEnvironmentCannotBeRead) {
@@ -98,7 +99,7 @@ TEST(EntryPoint, FatalStopWhenTheEnvironmentCannotBeRead) {
                                      "are available to process this command. (os error 8)"),
               std::string::npos)
         << fake.stderr_bytes;
-    EXPECT_EQ(fake.calls("CreateProcessW"), 0);
+    EXPECT_EQ(fake.calls(Op::CreateProcessW), 0);
 }
 
 struct StderrCase {
@@ -124,13 +125,11 @@ TEST_P(EntryPointStderr, ReachesStandardErrorTheRightWay) {
     fake.console_output_cp = c.code_page;
     if (c.handle != 0x18) fake.std_handles[2] = c.handle;
     if (c.write_error) {
-        fake.fail("WriteFile", 1, c.write_error);
-        fake.fail("WriteConsoleW", 1, c.write_error);
+        fake.fail(Op::WriteFile, 1, c.write_error);
+        fake.fail(Op::WriteConsoleW, 1, c.write_error);
     }
     EXPECT_EQ(run_main(fake), c.status);
-    const std::string expected =
-        "zub-sandbox-helper: argv parse failed: unrecognized helper flag `--bogus` \xe2\x80\x94 parent "
-        "and helper protocol versions appear to be out of sync; reinstall zub\n";
+    const std::string expected = argv_line(argv_error::UnknownFlag{"--bogus"});
     if (c.bytes_written) {
         EXPECT_EQ(fake.stderr_bytes, expected);
     }

@@ -8,6 +8,7 @@ namespace zub {
 namespace {
 
 using test::FakePlatform;
+using test::Op;
 
 // NUL-separated strings as one block: {"A=1", "B=2"} -> "A=1\0B=2\0\0".
 std::u16string block_of(const std::vector<std::u16string>& strings) {
@@ -105,7 +106,7 @@ TEST(EnvBlock, EnvironmentFailureIsAFatalStopWithTheSystemText) {
         EXPECT_EQ(block.error().message,
                   "failure getting env string from OS: Not enough memory resources are available "
                   "to process this command. (os error 8)");
-        EXPECT_EQ(fake.calls("FreeEnvironmentStringsW"), 0);
+        EXPECT_EQ(fake.calls(Op::FreeEnvironmentStringsW), 0);
     }
     const std::pair<std::uint32_t, std::string> rows[] = {
         {1455, "System error 1455. (os error 1455)"},
@@ -114,7 +115,7 @@ TEST(EnvBlock, EnvironmentFailureIsAFatalStopWithTheSystemText) {
     for (const auto& [code, text] : rows) {
         FakePlatform fake;
         fake.environment = block_of({});
-        fake.fail("GetEnvironmentStringsW", 1, code);
+        fake.fail(Op::GetEnvironmentStringsW, 1, code);
         auto block = build_env_block(fake, {}, false);
         ASSERT_FALSE(block.ok());
         EXPECT_EQ(block.error().message, "failure getting env string from OS: " + text);

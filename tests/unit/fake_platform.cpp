@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstring>
 #include <iterator>
+#include <ostream>
 
 namespace zub::test {
 
@@ -123,7 +124,8 @@ std::optional<OsString> FakePlatform::resolve(const OsString& path, bool follow_
         const OsString component = trimmed(path.substr(start, end - start));
         start = end + 1;
         if (component.empty()) continue;
-        current = current.empty() ? component : current + u"\\" + component;
+        if (!current.empty()) current += u'\\';
+        current += component;
         auto it = files.find(current);
         if (it != files.end() && it->second.link_target && (!last || follow_final)) {
             if (++links_followed > 16) return std::nullopt;
@@ -136,30 +138,81 @@ std::optional<OsString> FakePlatform::resolve(const OsString& path, bool follow_
     return current;
 }
 
-void FakePlatform::after_call(const std::string& operation, int nth,
-                              std::function<void(FakePlatform&)> change) {
+std::string_view op_name(Op op) {
+    switch (op) {
+        case Op::GetCommandLineW: return "GetCommandLineW";
+        case Op::GetModuleFileNameW: return "GetModuleFileNameW";
+        case Op::GetStdHandle: return "GetStdHandle";
+        case Op::GetConsoleMode: return "GetConsoleMode";
+        case Op::GetConsoleOutputCP: return "GetConsoleOutputCP";
+        case Op::WriteConsoleW: return "WriteConsoleW";
+        case Op::WriteFile: return "WriteFile";
+        case Op::ExitProcess: return "ExitProcess";
+        case Op::CreateAppContainerProfile: return "CreateAppContainerProfile";
+        case Op::DeriveAppContainerSidFromAppContainerName: return "DeriveAppContainerSidFromAppContainerName";
+        case Op::CreateWellKnownSid: return "CreateWellKnownSid";
+        case Op::GetSecurityInfo: return "GetSecurityInfo";
+        case Op::SetEntriesInAclW: return "SetEntriesInAclW";
+        case Op::SetSecurityInfo: return "SetSecurityInfo";
+        case Op::LocalFree: return "LocalFree";
+        case Op::FreeSid: return "FreeSid";
+        case Op::NtCreateFile: return "NtCreateFile";
+        case Op::GetFileInformationByHandle: return "GetFileInformationByHandle";
+        case Op::GetFileInformationByHandleEx: return "GetFileInformationByHandleEx";
+        case Op::FindFirstFileExW: return "FindFirstFileExW";
+        case Op::InitializeProcThreadAttributeList: return "InitializeProcThreadAttributeList";
+        case Op::UpdateProcThreadAttribute: return "UpdateProcThreadAttribute";
+        case Op::DeleteProcThreadAttributeList: return "DeleteProcThreadAttributeList";
+        case Op::CreateJobObjectW: return "CreateJobObjectW";
+        case Op::SetInformationJobObject: return "SetInformationJobObject";
+        case Op::CreateProcessW: return "CreateProcessW";
+        case Op::AssignProcessToJobObject: return "AssignProcessToJobObject";
+        case Op::ResumeThread: return "ResumeThread";
+        case Op::WaitForSingleObject: return "WaitForSingleObject";
+        case Op::GetExitCodeProcess: return "GetExitCodeProcess";
+        case Op::TerminateProcess: return "TerminateProcess";
+        case Op::SetHandleInformation: return "SetHandleInformation";
+        case Op::CreateFileW: return "CreateFileW";
+        case Op::CloseHandle: return "CloseHandle";
+        case Op::GetEnvironmentStringsW: return "GetEnvironmentStringsW";
+        case Op::FreeEnvironmentStringsW: return "FreeEnvironmentStringsW";
+        case Op::FormatMessageW: return "FormatMessageW";
+    }
+    return "?";  // not an enumerator; -Wswitch keeps the list above complete
+}
+
+std::ostream& operator<<(std::ostream& out, Op op) { return out << op_name(op); }
+
+void FakePlatform::after_call(Op operation, int nth, std::function<void(FakePlatform&)> change) {
     hooks_.push_back({operation, nth, std::move(change)});
 }
 
-void FakePlatform::fail(const std::string& operation, int nth, std::uint32_t code) {
-    failures_[operation][nth] = code;
+void FakePlatform::fail(Op operation, int nth, std::uint32_t code) { failures_[operation][nth] = code; }
+
+std::vector<Op> FakePlatform::operations() const {
+    std::vector<Op> ops;
+    for (const std::string& entry : log) {
+        const std::string_view logged = std::string_view(entry).substr(0, entry.find(' '));
+        int i = 0;
+        while (i <= static_cast<int>(Op::FormatMessageW) && op_name(static_cast<Op>(i)) != logged) ++i;
+        if (i > static_cast<int>(Op::FormatMessageW)) {
+            ADD_FAILURE() << "not an operation: " << entry;
+        } else {
+            ops.push_back(static_cast<Op>(i));
+        }
+    }
+    return ops;
 }
 
-std::vector<std::string> FakePlatform::operations() const {
-    std::vector<std::string> names;
-    for (const std::string& entry : log) names.push_back(entry.substr(0, entry.find(' ')));
-    return names;
-}
-
-int FakePlatform::calls(const std::string& operation) const {
+int FakePlatform::calls(Op operation) const {
     auto it = counts_.find(operation);
     return it == counts_.end() ? 0 : it->second;
 }
 
-std::optional<std::uint32_t> FakePlatform::enter(const std::string& operation,
-                                                 const std::string& detail) {
-    for (auto& change : std::exchange(due_changes_, {})) change(*this);
-    log.push_back(detail.empty() ? operation : operation + " " + detail);
+std::optional<std::uint32_t> FakePlatform::enter(Op operation, const std::string& detail) {
+    for (const auto& change : std::exchange(due_changes_, {})) change(*this);
+    const std::string name(op_name(operation));
+    log.push_back(detail.empty() ? name : name + " " + detail);
     const int nth = ++counts_[operation];
     for (Hook& hook : hooks_) {
         if (hook.operation == operation && hook.nth == nth) due_changes_.push_back(hook.change);
@@ -199,17 +252,17 @@ std::string FakePlatform::name_of(const void* memory) const {
 // ---- command line, exit, console ----------------------------------------------
 
 OsString FakePlatform::get_command_line() {
-    enter("GetCommandLineW", "");
+    enter(Op::GetCommandLineW, "");
     return command_line;
 }
 
 OsString FakePlatform::get_module_file_name() {
-    if (enter("GetModuleFileNameW", "")) return {};
+    if (enter(Op::GetModuleFileNameW, "")) return {};
     return module_path;
 }
 
 Handle FakePlatform::get_std_handle(std::uint32_t which) {
-    enter("GetStdHandle", hex(which));
+    enter(Op::GetStdHandle, hex(which));
     switch (which) {
         case STD_INPUT_HANDLE_ID: return std_handles[0];
         case STD_OUTPUT_HANDLE_ID: return std_handles[1];
@@ -219,31 +272,31 @@ Handle FakePlatform::get_std_handle(std::uint32_t which) {
 }
 
 bool FakePlatform::get_console_mode(Handle handle) {
-    enter("GetConsoleMode", hex(handle));
+    enter(Op::GetConsoleMode, hex(handle));
     return handle == std_handles[2] && stderr_is_console;
 }
 
 std::uint32_t FakePlatform::get_console_output_cp() {
-    enter("GetConsoleOutputCP", "");
+    enter(Op::GetConsoleOutputCP, "");
     return console_output_cp;
 }
 
 BoolResult FakePlatform::write_console_w(Handle handle, std::u16string_view text_units) {
-    if (auto code = enter("WriteConsoleW", hex(handle))) return {false, *code};
+    if (auto code = enter(Op::WriteConsoleW, hex(handle))) return {false, *code};
     if (handle != std_handles[2]) ADD_FAILURE() << "WriteConsoleW to " << hex(handle);
     console_text.append(text_units);
     return {true, 0};
 }
 
 BoolResult FakePlatform::write_file(Handle handle, std::string_view bytes) {
-    if (auto code = enter("WriteFile", hex(handle))) return {false, *code};
+    if (auto code = enter(Op::WriteFile, hex(handle))) return {false, *code};
     if (handle != std_handles[2]) ADD_FAILURE() << "WriteFile to " << hex(handle);
     stderr_bytes.append(bytes);
     return {true, 0};
 }
 
 void FakePlatform::exit_process(std::uint32_t status) {
-    enter("ExitProcess", std::to_string(status));
+    enter(Op::ExitProcess, std::to_string(status));
     throw FakeExit{status};
 }
 
@@ -257,7 +310,7 @@ std::uint32_t FakePlatform::create_app_container_profile(const char16_t* name,
     EXPECT_EQ(*sid, nullptr);
     EXPECT_EQ(text(display_name), "ZUB Sandbox Lifecycle Child");
     EXPECT_EQ(text(description), "Sandbox container for npm-package lifecycle scripts spawned by zub");
-    if (auto code = enter("CreateAppContainerProfile", key)) return *code;
+    if (auto code = enter(Op::CreateAppContainerProfile, key)) return *code;
     if (profiles.count(key)) return HRESULT_ALREADY_EXISTS;
     profiles[key] = nullptr;
     *sid = allocate("sid");
@@ -269,7 +322,7 @@ std::uint32_t FakePlatform::derive_app_container_sid_from_app_container_name(con
     const std::string key = text(name);
     profile_names.push_back(name);
     EXPECT_EQ(*sid, nullptr);
-    if (auto code = enter("DeriveAppContainerSidFromAppContainerName", key)) return *code;
+    if (auto code = enter(Op::DeriveAppContainerSidFromAppContainerName, key)) return *code;
     if (!profiles.count(key)) return 0x80070002;
     *sid = allocate("sid");
     return 0;
@@ -277,7 +330,7 @@ std::uint32_t FakePlatform::derive_app_container_sid_from_app_container_name(con
 
 BoolResult FakePlatform::create_well_known_sid(std::uint32_t type, Sid domain_sid, void* buffer,
                                                std::uint32_t* size) {
-    if (auto code = enter("CreateWellKnownSid", std::to_string(type) + " size " + std::to_string(*size))) {
+    if (auto code = enter(Op::CreateWellKnownSid, std::to_string(type) + " size " + std::to_string(*size))) {
         return {false, *code};
     }
     EXPECT_EQ(domain_sid, nullptr);
@@ -293,7 +346,7 @@ std::uint32_t FakePlatform::get_security_info(Handle object, std::uint32_t objec
                                               std::uint32_t security_info, Acl* dacl,
                                               SecurityDescriptor* descriptor) {
     const OsString path = object_path(object);
-    if (auto code = enter("GetSecurityInfo", text(path.c_str()))) return *code;
+    if (auto code = enter(Op::GetSecurityInfo, text(path.c_str()))) return *code;
     EXPECT_EQ(object_type, 1u);
     EXPECT_EQ(security_info, 4u);
     if (!(file_handles_.at(object).access & 0x00020000)) return ERROR_ACCESS_DENIED_CODE;  // READ_CONTROL
@@ -306,7 +359,7 @@ std::uint32_t FakePlatform::get_security_info(Handle object, std::uint32_t objec
 
 std::uint32_t FakePlatform::set_entries_in_acl_w(std::uint32_t count, const ExplicitAccess* entries,
                                                  Acl old_acl, Acl* new_acl) {
-    if (auto code = enter("SetEntriesInAclW", std::to_string(count))) return *code;
+    if (auto code = enter(Op::SetEntriesInAclW, std::to_string(count))) return *code;
     EXPECT_TRUE(live_memory_.count(old_acl)) << "old DACL is not inside a live descriptor";
     void* acl = allocate("acl");
     acl_entries_[acl].assign(entries, entries + count);
@@ -317,7 +370,7 @@ std::uint32_t FakePlatform::set_entries_in_acl_w(std::uint32_t count, const Expl
 std::uint32_t FakePlatform::set_security_info(Handle object, std::uint32_t object_type,
                                               std::uint32_t security_info, Acl dacl) {
     const OsString path = object_path(object);
-    if (auto code = enter("SetSecurityInfo", text(path.c_str()))) return *code;
+    if (auto code = enter(Op::SetSecurityInfo, text(path.c_str()))) return *code;
     EXPECT_EQ(object_type, 1u);
     EXPECT_TRUE(live_memory_.count(dacl)) << "new ACL is not live";
     if (!(file_handles_.at(object).access & 0x00040000)) return ERROR_ACCESS_DENIED_CODE;  // WRITE_DAC
@@ -326,10 +379,10 @@ std::uint32_t FakePlatform::set_security_info(Handle object, std::uint32_t objec
     return 0;
 }
 
-void FakePlatform::local_free(void* memory) { release(memory, "LocalFree"); }
-void FakePlatform::free_sid(Sid sid) { release(sid, "FreeSid"); }
+void FakePlatform::local_free(void* memory) { release(memory, Op::LocalFree); }
+void FakePlatform::free_sid(Sid sid) { release(sid, Op::FreeSid); }
 
-void FakePlatform::release(void* memory, const std::string& operation) {
+void FakePlatform::release(void* memory, Op operation) {
     const std::string name = name_of(memory);
     enter(operation, name);
     if (memory == nullptr) return;
@@ -339,7 +392,7 @@ void FakePlatform::release(void* memory, const std::string& operation) {
         return;
     }
     // The profile service's SIDs go back with FreeSid, all other security memory with LocalFree.
-    if ((name.rfind("sid:", 0) == 0) != (operation == "FreeSid")) {
+    if ((name.rfind("sid:", 0) == 0) != (operation == Op::FreeSid)) {
         ADD_FAILURE() << operation << " of " << name;
     }
     live_memory_.erase(memory);
@@ -374,7 +427,7 @@ HandleResult FakePlatform::open_relative(Handle directory, std::u16string_view n
                                          std::uint32_t access) {
     const OsString parent = object_path(directory);
     const OsString path = parent + u"\\" + OsString(name);  // literally: no trimming
-    if (auto code = enter("NtCreateFile", text(path.c_str()))) return {INVALID_HANDLE, *code};
+    if (auto code = enter(Op::NtCreateFile, text(path.c_str()))) return {INVALID_HANDLE, *code};
     EXPECT_EQ(access & ~0x00160081u, 0u) << "only DACL, attribute, listing and wait rights";
     auto it = files.find(path);
     if (parent.empty() || it == files.end()) return {INVALID_HANDLE, ERROR_FILE_NOT_FOUND_CODE};
@@ -388,7 +441,7 @@ HandleResult FakePlatform::open_relative(Handle directory, std::u16string_view n
 
 BoolResult FakePlatform::get_file_information_by_handle(Handle file, FileIdentity* identity) {
     const OsString path = object_path(file);
-    if (auto code = enter("GetFileInformationByHandle", text(path.c_str()))) return {false, *code};
+    if (auto code = enter(Op::GetFileInformationByHandle, text(path.c_str()))) return {false, *code};
     auto it = files.find(path);
     if (path.empty() || it == files.end()) return {false, ERROR_FILE_NOT_FOUND_CODE};
     identity->attributes = it->second.attributes;
@@ -398,7 +451,7 @@ BoolResult FakePlatform::get_file_information_by_handle(Handle file, FileIdentit
 
 std::unique_ptr<DirectoryListing> FakePlatform::open_directory_listing(Handle directory) {
     const OsString path = object_path(directory);
-    if (enter("GetFileInformationByHandleEx", text(path.c_str()))) return nullptr;
+    if (enter(Op::GetFileInformationByHandleEx, text(path.c_str()))) return nullptr;
     if (!(file_handles_.at(directory).access & 0x1)) return nullptr;  // FILE_LIST_DIRECTORY
     auto it = files.find(path);
     if (path.empty() || it == files.end()) return std::make_unique<FakeListing>(std::vector<DirEntry>{});
@@ -407,8 +460,9 @@ std::unique_ptr<DirectoryListing> FakePlatform::open_directory_listing(Handle di
     listed.push_back(path);
     // The whole directory in one batch, as the system's buffer usually holds it.
     std::vector<DirEntry> entries;
+    const OsString prefix = path + u"\\";
     for (const OsString& name : it->second.children) {
-        auto child = files.find(path + u"\\" + name);
+        auto child = files.find(prefix + name);
         // Entries that vanished since they were added are not listed.
         if (child != files.end()) entries.push_back({name, child->second.attributes, child->second.file_id});
     }
@@ -416,7 +470,7 @@ std::unique_ptr<DirectoryListing> FakePlatform::open_directory_listing(Handle di
 }
 
 std::optional<std::uint32_t> FakePlatform::attributes_from_directory_entry(const char16_t* path) {
-    if (enter("FindFirstFileExW", text(path))) return std::nullopt;
+    if (enter(Op::FindFirstFileExW, text(path))) return std::nullopt;
     const std::optional<OsString> found = resolve(path, false);
     if (!found) return std::nullopt;
     return files.at(*found).attributes;
@@ -427,7 +481,7 @@ std::optional<std::uint32_t> FakePlatform::attributes_from_directory_entry(const
 BoolResult FakePlatform::initialize_proc_thread_attribute_list(void* list, std::uint32_t count,
                                                                std::uint32_t flags,
                                                                std::size_t* size) {
-    auto code = enter("InitializeProcThreadAttributeList",
+    auto code = enter(Op::InitializeProcThreadAttributeList,
                       (list ? "list " : "sizing ") + std::to_string(count));
     EXPECT_TRUE(count == 1 || count == 2) << count;
     EXPECT_EQ(flags, 0u);
@@ -447,7 +501,7 @@ BoolResult FakePlatform::initialize_proc_thread_attribute_list(void* list, std::
 BoolResult FakePlatform::update_proc_thread_attribute(void* list, std::uint32_t flags,
                                                       std::uintptr_t attribute, void* value,
                                                       std::size_t size) {
-    if (auto code = enter("UpdateProcThreadAttribute", hex(attribute))) return {false, *code};
+    if (auto code = enter(Op::UpdateProcThreadAttribute, hex(attribute))) return {false, *code};
     EXPECT_TRUE(initialized_lists_.count(list));
     EXPECT_EQ(flags, 0u);
     EXPECT_LT(attributes_.size(), attribute_count_) << "more attributes than the list was made for";
@@ -469,12 +523,12 @@ BoolResult FakePlatform::update_proc_thread_attribute(void* list, std::uint32_t 
 }
 
 void FakePlatform::delete_proc_thread_attribute_list(void* list) {
-    enter("DeleteProcThreadAttributeList", "");
+    enter(Op::DeleteProcThreadAttributeList, "");
     if (!initialized_lists_.erase(list)) ADD_FAILURE() << "deleting an attribute list that is not initialised";
 }
 
 HandleResult FakePlatform::create_job_object_w() {
-    if (auto code = enter("CreateJobObjectW", "")) return {NO_HANDLE, *code};
+    if (auto code = enter(Op::CreateJobObjectW, "")) return {NO_HANDLE, *code};
     last_job = open_handle("job");
     return {last_job, 0};
 }
@@ -482,7 +536,7 @@ HandleResult FakePlatform::create_job_object_w() {
 BoolResult FakePlatform::set_information_job_object(Handle job, std::uint32_t info_class,
                                                     const JobExtendedLimitInformation* info,
                                                     std::uint32_t size) {
-    if (auto code = enter("SetInformationJobObject", name_of(job))) return {false, *code};
+    if (auto code = enter(Op::SetInformationJobObject, name_of(job))) return {false, *code};
     EXPECT_EQ(info_class, 9u);
     EXPECT_EQ(size, 144u);
     job_limits = *info;
@@ -495,7 +549,7 @@ BoolResult FakePlatform::create_process_w(char16_t* command_line_units, bool inh
                                           const char16_t* current_directory,
                                           StartupInfoEx* startup_info,
                                           ProcessInformation* process_information) {
-    if (auto code = enter("CreateProcessW", text(command_line_units))) return {false, *code};
+    if (auto code = enter(Op::CreateProcessW, text(command_line_units))) return {false, *code};
     RecordedCreateProcess record{};
     record.command_line = command_line_units;
     record.inherit_handles = inherit_handles;
@@ -528,14 +582,14 @@ BoolResult FakePlatform::create_process_w(char16_t* command_line_units, bool inh
 }
 
 BoolResult FakePlatform::assign_process_to_job_object(Handle job, Handle process) {
-    if (auto code = enter("AssignProcessToJobObject", name_of(job) + " " + name_of(process))) {
+    if (auto code = enter(Op::AssignProcessToJobObject, name_of(job) + " " + name_of(process))) {
         return {false, *code};
     }
     return {true, 0};
 }
 
 std::uint32_t FakePlatform::resume_thread(Handle thread, std::uint32_t* error) {
-    if (auto code = enter("ResumeThread", name_of(thread))) {
+    if (auto code = enter(Op::ResumeThread, name_of(thread))) {
         *error = *code;
         return 0xFFFFFFFF;
     }
@@ -543,27 +597,27 @@ std::uint32_t FakePlatform::resume_thread(Handle thread, std::uint32_t* error) {
 }
 
 std::uint32_t FakePlatform::wait_for_single_object(Handle handle, std::uint32_t milliseconds) {
-    if (auto code = enter("WaitForSingleObject", name_of(handle) + " " + hex(milliseconds))) {
+    if (auto code = enter(Op::WaitForSingleObject, name_of(handle) + " " + hex(milliseconds))) {
         return *code;
     }
     return wait_result;
 }
 
 BoolResult FakePlatform::get_exit_code_process(Handle process, std::uint32_t* exit_code) {
-    if (auto code = enter("GetExitCodeProcess", name_of(process))) return {false, *code};
+    if (auto code = enter(Op::GetExitCodeProcess, name_of(process))) return {false, *code};
     *exit_code = child_exit_code;
     return {true, 0};
 }
 
 void FakePlatform::terminate_process(Handle process, std::uint32_t exit_code) {
-    enter("TerminateProcess", name_of(process) + " " + std::to_string(exit_code));
+    enter(Op::TerminateProcess, name_of(process) + " " + std::to_string(exit_code));
 }
 
 // ---- handles and NUL ------------------------------------------------------------
 
 BoolResult FakePlatform::set_handle_information(Handle handle, std::uint32_t mask,
                                                 std::uint32_t flags) {
-    if (auto code = enter("SetHandleInformation", name_of(handle))) return {false, *code};
+    if (auto code = enter(Op::SetHandleInformation, name_of(handle))) return {false, *code};
     EXPECT_EQ(mask, 1u);
     handle_information.emplace_back(handle, flags);
     return {true, 0};
@@ -574,7 +628,7 @@ HandleResult FakePlatform::create_file_w(const char16_t* name, std::uint32_t acc
                                          const SecurityAttributes* security_attributes,
                                          std::uint32_t creation_disposition,
                                          std::uint32_t flags_and_attributes) {
-    if (auto code = enter("CreateFileW", text(name))) return {INVALID_HANDLE, *code};
+    if (auto code = enter(Op::CreateFileW, text(name))) return {INVALID_HANDLE, *code};
     if (OsString(name) != u"NUL") {
         EXPECT_EQ(security_attributes, nullptr);
         EXPECT_EQ(share_mode, 7u);
@@ -592,7 +646,7 @@ HandleResult FakePlatform::create_file_w(const char16_t* name, std::uint32_t acc
 
 bool FakePlatform::close_handle(Handle handle) {
     const std::string name = name_of(handle);
-    enter("CloseHandle", name);
+    enter(Op::CloseHandle, name);
     if (!is_closable_handle(handle)) {
         ADD_FAILURE() << "CloseHandle of " << hex(handle);
         return false;
@@ -613,7 +667,7 @@ bool FakePlatform::close_handle(Handle handle) {
 // ---- environment ----------------------------------------------------------------
 
 const char16_t* FakePlatform::get_environment_strings_w(std::uint32_t* error) {
-    auto code = enter("GetEnvironmentStringsW", "");
+    auto code = enter(Op::GetEnvironmentStringsW, "");
     if (code || !environment) {
         *error = code ? *code : environment_error;
         return nullptr;
@@ -624,7 +678,7 @@ const char16_t* FakePlatform::get_environment_strings_w(std::uint32_t* error) {
 }
 
 void FakePlatform::free_environment_strings_w(const char16_t* block) {
-    enter("FreeEnvironmentStringsW", "");
+    enter(Op::FreeEnvironmentStringsW, "");
     if (!environment_live_ || block != environment_copy_.c_str()) {
         ADD_FAILURE() << "FreeEnvironmentStringsW of a block that is not live";
     }
@@ -632,7 +686,7 @@ void FakePlatform::free_environment_strings_w(const char16_t* block) {
 }
 
 std::string FakePlatform::format_message(std::uint32_t code) {
-    enter("FormatMessageW", std::to_string(code));
+    enter(Op::FormatMessageW, std::to_string(code));
     if (code & CUSTOMER_CODE_BIT) return "";  // the system has no text for these
     if (code == 8) return "Not enough memory resources are available to process this command.";
     return "System error " + std::to_string(code) + ".";

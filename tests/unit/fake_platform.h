@@ -2,14 +2,16 @@
 // A small in-memory Windows for the logic's tests: a file tree with DACL entry
 // lists, a profile registry, a handle table and a security-memory table that
 // fail the test on a double release, a close of 0 or -1 or a leak, a call log
-// for order assertions, and scripted failures ("the 2nd SetNamedSecurityInfoW
+// for order assertions, and scripted failures ("the 2nd SetSecurityInfo
 // returns 5").
 #include <array>
 #include <functional>
+#include <iosfwd>
 #include <map>
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/platform.h"
@@ -18,6 +20,25 @@ namespace zub::test {
 
 // Error codes with this bit set are application-defined: FormatMessageW has no text for them.
 constexpr std::uint32_t CUSTOMER_CODE_BIT = 0x20000000;
+
+// The system calls the fake serves. Scripted failures, hooks and counts name
+// them by this enum, so that a misspelt name does not compile.
+enum class Op {
+    GetCommandLineW, GetModuleFileNameW, GetStdHandle, GetConsoleMode, GetConsoleOutputCP,
+    WriteConsoleW, WriteFile, ExitProcess,
+    CreateAppContainerProfile, DeriveAppContainerSidFromAppContainerName, CreateWellKnownSid,
+    GetSecurityInfo, SetEntriesInAclW, SetSecurityInfo, LocalFree, FreeSid,
+    NtCreateFile, GetFileInformationByHandle, GetFileInformationByHandleEx, FindFirstFileExW,
+    InitializeProcThreadAttributeList, UpdateProcThreadAttribute, DeleteProcThreadAttributeList,
+    CreateJobObjectW, SetInformationJobObject, CreateProcessW, AssignProcessToJobObject,
+    ResumeThread, WaitForSingleObject, GetExitCodeProcess, TerminateProcess,
+    SetHandleInformation, CreateFileW, CloseHandle,
+    GetEnvironmentStringsW, FreeEnvironmentStringsW, FormatMessageW,
+};
+
+// The system call's name, as the log writes it.
+std::string_view op_name(Op op);
+std::ostream& operator<<(std::ostream& out, Op op);
 
 // Thrown by exit_process, so a test can catch the helper's end.
 struct FakeExit {
@@ -102,15 +123,15 @@ public:
     std::optional<OsString> resolve(const OsString& path, bool follow_final) const;
 
     // Makes the nth call (1-based) of `operation` fail with `code`.
-    void fail(const std::string& operation, int nth, std::uint32_t code);
+    void fail(Op operation, int nth, std::uint32_t code);
     // Runs `change` after the nth call of `operation`, before any other call.
-    void after_call(const std::string& operation, int nth, std::function<void(FakePlatform&)> change);
+    void after_call(Op operation, int nth, std::function<void(FakePlatform&)> change);
 
     // ---- observations -------------------------------------------------------
     std::vector<std::string> log;  // "Operation detail", in call order
     std::optional<std::size_t> failed_at;  // index in `log` of the scripted failure that struck
-    std::vector<std::string> operations() const;  // the operation names of `log`
-    int calls(const std::string& operation) const;
+    std::vector<Op> operations() const;  // the operations of `log`
+    int calls(Op operation) const;
     std::vector<RecordedGrant> grants;             // successful DACL writes, in order
     std::vector<OsString> listed;                  // directories whose listing was opened
     std::vector<Touch> touched;                    // every object reached, in order
@@ -196,10 +217,10 @@ public:
 
 private:
     // Counts the call, logs it and returns the scripted failure code, if any.
-    std::optional<std::uint32_t> enter(const std::string& operation, const std::string& detail);
+    std::optional<std::uint32_t> enter(Op operation, const std::string& detail);
     Handle open_handle(const std::string& what);
     void* allocate(const std::string& kind);
-    void release(void* memory, const std::string& operation);
+    void release(void* memory, Op operation);
     void add_node(const OsString& path, std::uint32_t attributes);
     HandleResult open_object(const OsString& path, std::uint32_t access);
     // The current path of the object an open file handle refers to; empty once it is gone.
@@ -209,13 +230,13 @@ private:
         std::uint32_t access;
     };
     struct Hook {
-        std::string operation;
+        Op operation;
         int nth;
         std::function<void(FakePlatform&)> change;
     };
 
-    std::map<std::string, int> counts_;
-    std::map<std::string, std::map<int, std::uint32_t>> failures_;
+    std::map<Op, int> counts_;
+    std::map<Op, std::map<int, std::uint32_t>> failures_;
     std::vector<Hook> hooks_;
     std::vector<std::function<void(FakePlatform&)>> due_changes_;
     std::map<Handle, FileHandle> file_handles_;

@@ -11,6 +11,7 @@ namespace zub {
 namespace {
 
 using test::FakePlatform;
+using test::Op;
 
 int sid_token;
 const Sid SID = &sid_token;
@@ -21,10 +22,12 @@ std::vector<OsString> granted_paths(const FakePlatform& fake) {
     return paths;
 }
 
-std::vector<std::string> calls_of(const FakePlatform& fake, const std::string& operation) {
+// The details that the log gives for each call of `operation`.
+std::vector<std::string> calls_of(const FakePlatform& fake, Op operation) {
+    const std::string prefix = std::string(test::op_name(operation)) + " ";
     std::vector<std::string> entries;
     for (const std::string& entry : fake.log) {
-        if (entry.rfind(operation + " ", 0) == 0) entries.push_back(entry.substr(operation.size() + 1));
+        if (entry.rfind(prefix, 0) == 0) entries.push_back(entry.substr(prefix.size()));
     }
     return entries;
 }
@@ -50,11 +53,10 @@ TEST(Grants, AccessEntryAndWriteFlagsForEachMask) {
 
         // A file root: one grant, no listing, the new ACL released before its descriptor.
         EXPECT_EQ(fake.operations(),
-                  (std::vector<std::string>{"CreateFileW", "GetFileInformationByHandle",
-                                            "GetSecurityInfo", "SetEntriesInAclW",
-                                            "SetSecurityInfo", "LocalFree", "LocalFree",
-                                            "CloseHandle"}));
-        EXPECT_EQ(calls_of(fake, "LocalFree"), (std::vector<std::string>{"acl:2", "sd:1"}));
+                  (std::vector<Op>{Op::CreateFileW, Op::GetFileInformationByHandle,
+                                   Op::GetSecurityInfo, Op::SetEntriesInAclW, Op::SetSecurityInfo,
+                                   Op::LocalFree, Op::LocalFree, Op::CloseHandle}));
+        EXPECT_EQ(calls_of(fake, Op::LocalFree), (std::vector<std::string>{"acl:2", "sd:1"}));
     }
 }
 
@@ -69,10 +71,10 @@ TEST(Grants, RootFailuresOnPlainAndBestEffortLists) {
     };
     const std::vector<Row> rows = {
         {"missing", [](FakePlatform&) {}, std::nullopt, {}},
-        {"open fails otherwise", [&](FakePlatform& f) { f.add_dir(root); f.fail("CreateFileW", 1, 123); },
+        {"open fails otherwise", [&](FakePlatform& f) { f.add_dir(root); f.fail(Op::CreateFileW, 1, 123); },
          std::nullopt, {}},
         {"attributes unreadable",
-         [&](FakePlatform& f) { f.add_dir(root); f.fail("GetFileInformationByHandle", 1, 5); },
+         [&](FakePlatform& f) { f.add_dir(root); f.fail(Op::GetFileInformationByHandle, 1, 5); },
          std::nullopt, {}},
         {"junction", [&](FakePlatform& f) { f.add_reparse_point(root); },
          SandboxError{sandbox_error::ReparsePoint{root}}, {}},
@@ -85,18 +87,18 @@ TEST(Grants, RootFailuresOnPlainAndBestEffortLists) {
         {"refused directory",
          [&](FakePlatform& f) { f.add_dir(root); f.files[root].denied_access = ~0u; },
          SandboxError{sandbox_error::GetNamedSecurityInfoW{root, 5}}, {}},
-        {"in use", [&](FakePlatform& f) { f.add_dir(root); for (int i = 1; i <= 3; ++i) f.fail("CreateFileW", i, 32); },
+        {"in use", [&](FakePlatform& f) { f.add_dir(root); for (int i = 1; i <= 3; ++i) f.fail(Op::CreateFileW, i, 32); },
          SandboxError{sandbox_error::GetNamedSecurityInfoW{root, 32}}, {}},
-        {"refused, then gone", [&](FakePlatform& f) { f.add_dir(root); f.files[root].denied_access = ~0u; f.fail("FindFirstFileExW", 1, 2); },
+        {"refused, then gone", [&](FakePlatform& f) { f.add_dir(root); f.files[root].denied_access = ~0u; f.fail(Op::FindFirstFileExW, 1, 2); },
          std::nullopt, {}},
         {"GetSecurityInfo",
-         [&](FakePlatform& f) { f.add_dir(root); f.fail("GetSecurityInfo", 1, 5); },
+         [&](FakePlatform& f) { f.add_dir(root); f.fail(Op::GetSecurityInfo, 1, 5); },
          SandboxError{sandbox_error::GetNamedSecurityInfoW{root, 5}}, {}},
         {"SetEntriesInAclW",
-         [&](FakePlatform& f) { f.add_dir(root); f.fail("SetEntriesInAclW", 1, 87); },
+         [&](FakePlatform& f) { f.add_dir(root); f.fail(Op::SetEntriesInAclW, 1, 87); },
          SandboxError{sandbox_error::SetEntriesInAclW{root, 87}}, {"sd:1"}},
         {"SetSecurityInfo",
-         [&](FakePlatform& f) { f.add_dir(root); f.fail("SetSecurityInfo", 1, 1314); },
+         [&](FakePlatform& f) { f.add_dir(root); f.fail(Op::SetSecurityInfo, 1, 1314); },
          SandboxError{sandbox_error::SetNamedSecurityInfoW{root, 1314}}, {"acl:2", "sd:1"}},
         // Opened for reading only, so the write itself is refused, as by path.
         {"DACL not writable",
@@ -119,7 +121,7 @@ TEST(Grants, RootFailuresOnPlainAndBestEffortLists) {
             }
             EXPECT_TRUE(fake.grants.empty());
             EXPECT_TRUE(fake.listed.empty());
-            EXPECT_EQ(calls_of(fake, "LocalFree"), row.frees);
+            EXPECT_EQ(calls_of(fake, Op::LocalFree), row.frees);
         }
     }
 }
@@ -170,9 +172,9 @@ TEST(Grants, TreeIsGrantedDepthFirstParentsBeforeChildren) {
         }
         // Only the root is reached by path; each entry is opened once, by its
         // name relative to its directory, and links are never opened.
-        EXPECT_EQ(fake.calls("CreateFileW"), 1);
-        EXPECT_EQ(calls_of(fake, "NtCreateFile").size(), 8u);
-        EXPECT_EQ(fake.calls("FindFirstFileExW"), 0);
+        EXPECT_EQ(fake.calls(Op::CreateFileW), 1);
+        EXPECT_EQ(calls_of(fake, Op::NtCreateFile).size(), 8u);
+        EXPECT_EQ(fake.calls(Op::FindFirstFileExW), 0);
     }
 }
 
@@ -186,20 +188,20 @@ TEST(Grants, FailuresBelowTheRootAreIgnored) {
     const std::vector<OsString> all_but_a = {u"R", u"R\\b.txt", u"R\\c", u"R\\d", u"R\\c\\w.txt",
                                              u"R\\a\\x.txt", u"R\\a\\y", u"R\\a\\y\\z.txt"};
     const std::vector<Row> rows = {
-        {"GetSecurityInfo", [](FakePlatform& f) { f.fail("GetSecurityInfo", 2, 5); }, all_but_a},
-        {"SetEntriesInAclW", [](FakePlatform& f) { f.fail("SetEntriesInAclW", 2, 8); }, all_but_a},
-        {"SetSecurityInfo", [](FakePlatform& f) { f.fail("SetSecurityInfo", 2, 5); }, all_but_a},
+        {"GetSecurityInfo", [](FakePlatform& f) { f.fail(Op::GetSecurityInfo, 2, 5); }, all_but_a},
+        {"SetEntriesInAclW", [](FakePlatform& f) { f.fail(Op::SetEntriesInAclW, 2, 8); }, all_but_a},
+        {"SetSecurityInfo", [](FakePlatform& f) { f.fail(Op::SetSecurityInfo, 2, 5); }, all_but_a},
         {"DACL of a subdirectory not writable",
          [](FakePlatform& f) { f.files[u"R\\a"].denied_access = 0x00040000; }, all_but_a},
         {"unlistable subdirectory", [](FakePlatform& f) { f.make_unlistable(u"R\\a"); },
          {u"R", u"R\\a", u"R\\b.txt", u"R\\c", u"R\\d", u"R\\c\\w.txt"}},
-        {"subdirectory gone before its open", [](FakePlatform& f) { f.fail("NtCreateFile", 1, 2); },
+        {"subdirectory gone before its open", [](FakePlatform& f) { f.fail(Op::NtCreateFile, 1, 2); },
          {u"R", u"R\\b.txt", u"R\\c", u"R\\d", u"R\\c\\w.txt"}},
         {"identity of a subdirectory unreadable",
-         [](FakePlatform& f) { f.fail("GetFileInformationByHandle", 2, 5); },
+         [](FakePlatform& f) { f.fail(Op::GetFileInformationByHandle, 2, 5); },
          {u"R", u"R\\b.txt", u"R\\c", u"R\\d", u"R\\c\\w.txt"}},
         {"listing of the root fails",
-         [](FakePlatform& f) { f.fail("GetFileInformationByHandleEx", 1, 5); }, {u"R"}},
+         [](FakePlatform& f) { f.fail(Op::GetFileInformationByHandleEx, 1, 5); }, {u"R"}},
     };
     for (const Row& row : rows) {
         for (bool best_effort : {false, true}) {
@@ -230,7 +232,7 @@ TEST(Grants, PathsPassUnitForUnit) {
     const OsString lone(1, char16_t(0xD800));
     fake.add_dir(u"C:\\u" + lone);
     fake.add_file(u"C:\\u" + lone + u"\\\U0001F600" + lone);
-    fake.fail("SetSecurityInfo", 1, 5);
+    fake.fail(Op::SetSecurityInfo, 1, 5);
     const Status<SandboxError> result =
         grant_allow_set_root(fake, fake, u"C:\\u" + lone, SID, ALLOW_SET_READ_ACCESS, false);
     ASSERT_FALSE(result);
@@ -373,23 +375,23 @@ TEST(Grants, NothingOutsideTheTreeIsReachedWhateverTheChildBuildsOrSwaps) {
         std::function<void(FakePlatform&)> arrange;
         std::vector<OsString> granted;
     };
-    const auto after = [](const char* operation, int nth, auto change) {
+    const auto after = [](Op operation, int nth, auto change) {
         return [=](FakePlatform& f) { f.after_call(operation, nth, change); };
     };
     const std::vector<Row> rows = {
         {"look-alike names beside links", [](FakePlatform&) {}, untouched},
         {"entry made a mount point in place between the listing and its grant",
-         after("GetFileInformationByHandleEx", 1, [](FakePlatform& f) { f.make_link_in_place(u"R\\d", u"X"); }),
+         after(Op::GetFileInformationByHandleEx, 1, [](FakePlatform& f) { f.make_link_in_place(u"R\\d", u"X"); }),
          without_d},
         {"entry replaced by a link between the listing and its grant",
-         after("GetFileInformationByHandleEx", 1, [](FakePlatform& f) { f.replace_with_link(u"R\\d", u"X"); }),
+         after(Op::GetFileInformationByHandleEx, 1, [](FakePlatform& f) { f.replace_with_link(u"R\\d", u"X"); }),
          without_d},
         // R, a, b.txt, d: the 4th DACL write is d's own.
         {"directory replaced by a link between its grant and its listing",
-         after("SetSecurityInfo", 4, [](FakePlatform& f) { f.replace_with_link(u"R\\d", u"X"); }),
+         after(Op::SetSecurityInfo, 4, [](FakePlatform& f) { f.replace_with_link(u"R\\d", u"X"); }),
          untouched},
         {"root made a mount point in place between its open and its grant",
-         after("GetFileInformationByHandle", 1, [](FakePlatform& f) { f.make_link_in_place(u"R", u"X"); }),
+         after(Op::GetFileInformationByHandle, 1, [](FakePlatform& f) { f.make_link_in_place(u"R", u"X"); }),
          untouched},
     };
     for (const Row& row : rows) {

@@ -26,7 +26,7 @@ TEST(Owned, EachValueIsReleasedExactlyOnceWhateverHappensToItsOwner) {
         UniqueHandle moved(std::move(first));  // the source lets go
         EXPECT_FALSE(first);
         second = std::move(moved);  // the value held before is released first
-        EXPECT_EQ(fake.calls("CloseHandle"), 1);
+        EXPECT_EQ(fake.calls(test::Op::CloseHandle), 1);
         EXPECT_NE(second.get(), second_value);
 
         UniqueHandle none(fake, INVALID_HANDLE);  // 0 and -1 mean no handle
@@ -34,7 +34,7 @@ TEST(Owned, EachValueIsReleasedExactlyOnceWhateverHappensToItsOwner) {
         EXPECT_FALSE(none);
         EXPECT_FALSE(zero);
     }
-    EXPECT_EQ(fake.calls("CloseHandle"), 2);
+    EXPECT_EQ(fake.calls(test::Op::CloseHandle), 2);
 }
 
 TEST(Owned, ReleasesThroughTheRoleThatHandedTheValueOut) {
@@ -43,8 +43,8 @@ TEST(Owned, ReleasesThroughTheRoleThatHandedTheValueOut) {
     Sid sid = nullptr;
     ASSERT_EQ(fake.derive_app_container_sid_from_app_container_name(u"box", &sid), 0u);
     { const ProfileSid owner(fake, sid); }
-    EXPECT_EQ(fake.calls("FreeSid"), 1);
-    EXPECT_EQ(fake.calls("LocalFree"), 0);
+    EXPECT_EQ(fake.calls(test::Op::FreeSid), 1);
+    EXPECT_EQ(fake.calls(test::Op::LocalFree), 0);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@ namespace zub {
 namespace {
 
 using test::FakePlatform;
+using test::Op;
 using test::os;
 
 // A request that reaches every step of the run.
@@ -53,10 +54,10 @@ std::string message_of(const RunFailure& failure) {
 }
 
 // Operations that release what the run acquired; they are not fault points.
-bool is_release(const std::string& operation) {
-    static const std::set<std::string> releases = {
-        "CloseHandle", "LocalFree", "FreeSid", "DeleteProcThreadAttributeList", "FindClose",
-        "FreeEnvironmentStringsW", "TerminateProcess", "FormatMessageW"};
+bool is_release(Op operation) {
+    static const std::set<Op> releases = {
+        Op::CloseHandle, Op::LocalFree, Op::FreeSid, Op::DeleteProcThreadAttributeList,
+        Op::FreeEnvironmentStringsW, Op::TerminateProcess, Op::FormatMessageW};
     return releases.count(operation) != 0;
 }
 
@@ -74,10 +75,61 @@ int release_rank(const std::string& entry) {
 }
 
 struct Fault {
-    std::string operation;
+    Op operation;
     int nth;
     std::string detail;
 };
+
+// Which faults must end the full request's run, and with what; none for those
+// that it passes over (best effort, or below a root).
+std::optional<RunFailure> expected_failure(const FakePlatform& fake, const Fault& fault, std::uint32_t code) {
+    const auto before_failure = [&] {
+        return std::vector<std::string>(fake.log.begin(),
+                                        fake.log.begin() + static_cast<std::ptrdiff_t>(*fake.failed_at) + 1);
+    };
+    switch (fault.operation) {
+        case Op::CreateAppContainerProfile: return sandbox_error::CreateAppContainerProfile{"zub.test", code};
+        case Op::DeriveAppContainerSidFromAppContainerName:
+            return sandbox_error::DeriveAppContainerSidFromAppContainerName{"zub.test", code};
+        case Op::GetSecurityInfo:
+        case Op::SetEntriesInAclW:
+        case Op::SetSecurityInfo: {
+            // The object is the one whose DACL was read last; only plain roots fail the run,
+            // under the name of the path-based call that the parent knows.
+            const std::string read = "GetSecurityInfo ";
+            OsString granted;
+            for (const std::string& entry : before_failure()) {
+                if (entry.rfind(read, 0) == 0) granted = os(entry.substr(read.size()));
+            }
+            if (granted != u"C:\\pkg" && granted != u"C:\\out") return std::nullopt;
+            if (fault.operation == Op::GetSecurityInfo) return sandbox_error::GetNamedSecurityInfoW{granted, code};
+            if (fault.operation == Op::SetEntriesInAclW) return sandbox_error::SetEntriesInAclW{granted, code};
+            return sandbox_error::SetNamedSecurityInfoW{granted, code};
+        }
+        case Op::CreateWellKnownSid: return sandbox_error::CreateWellKnownSid{code};
+        case Op::InitializeProcThreadAttributeList: return sandbox_error::InitializeProcThreadAttributeList{code};
+        // The handle list's failure too: the parent knows no other message.
+        case Op::UpdateProcThreadAttribute: return sandbox_error::UpdateProcThreadAttribute{code};
+        case Op::CreateJobObjectW: return sandbox_error::CreateJobObjectW{code};
+        case Op::SetInformationJobObject: return sandbox_error::SetInformationJobObject{code};
+        case Op::CreateFileW: {
+            // A root that cannot be opened for another reason than a refusal is skipped.
+            if (fault.detail != "CreateFileW NUL") return std::nullopt;
+            const auto entries = before_failure();
+            const auto nul_opens = std::count(entries.begin(), entries.end(), "CreateFileW NUL");
+            return sandbox_error::CreateFileW{nul_opens == 1 ? "stdin" : "stdout", code};
+        }
+        case Op::CreateProcessW: return sandbox_error::CreateProcessW{u"C:\\tools\\node.exe", code};
+        case Op::AssignProcessToJobObject:
+        case Op::ResumeThread: return sandbox_error::AssignProcessToJobObject{code};
+        case Op::WaitForSingleObject: return sandbox_error::WaitForSingleObject{code};
+        case Op::GetExitCodeProcess: return sandbox_error::GetExitCodeProcess{code};
+        case Op::GetEnvironmentStringsW:
+            return FatalStop{"failure getting env string from OS: System error " + std::to_string(code) +
+                             ". (os error " + std::to_string(code) + ")"};
+        default: return std::nullopt;
+    }
+}
 
 TEST(RunSandboxed, SucceedsThroughEveryStepAndReleasesInOrder) {
     FakePlatform fake;
@@ -103,17 +155,17 @@ TEST(RunSandboxed, FaultSweepFailsCleanlyAtEveryCall) {
         set_up_machine(fake);
         auto result = run_sandboxed(fake, full_request());
         ASSERT_TRUE(result.ok());
-        std::map<std::string, int> seen;
-        for (const std::string& entry : fake.log) {
-            const std::string operation = entry.substr(0, entry.find(' '));
+        std::map<Op, int> seen;
+        const std::vector<Op> operations = fake.operations();
+        for (std::size_t i = 0; i < operations.size(); ++i) {
+            const Op operation = operations[i];
             const int nth = ++seen[operation];
-            if (is_release(operation) || operation == "GetStdHandle") continue;
-            faults.push_back({operation, nth, entry});
+            if (is_release(operation) || operation == Op::GetStdHandle) continue;
+            faults.push_back({operation, nth, fake.log[i]});
         }
     }
     ASSERT_GE(faults.size(), 25u);
 
-    const std::set<std::string> plain_roots = {"C:\\pkg", "C:\\out"};
     constexpr std::uint32_t FAILURE_CODE = 1314;
     int failing_points = 0;
     for (const Fault& fault : faults) {
@@ -123,58 +175,10 @@ TEST(RunSandboxed, FaultSweepFailsCleanlyAtEveryCall) {
         fake.fail(fault.operation, fault.nth, FAILURE_CODE);
         auto result = run_sandboxed(fake, full_request());
 
-        // Which faults must end the run, and with what.
         ASSERT_TRUE(fake.failed_at.has_value());
         const std::size_t failed_at = *fake.failed_at;
-        std::string expected;
-        if (fault.operation == "CreateAppContainerProfile") {
-            expected = "CreateAppContainerProfile(zub.test) failed with HRESULT 0x00000522";
-        } else if (fault.operation == "DeriveAppContainerSidFromAppContainerName") {
-            expected = "DeriveAppContainerSidFromAppContainerName(zub.test) failed with HRESULT 0x00000522";
-        } else if (fault.operation == "GetSecurityInfo" || fault.operation == "SetEntriesInAclW" ||
-                   fault.operation == "SetSecurityInfo") {
-            // The object is the one whose DACL was read last; only plain roots fail the run,
-            // under the name of the path-based call that the parent knows.
-            std::string granted;
-            for (std::size_t i = 0; i <= failed_at; ++i) {
-                if (fake.log[i].rfind("GetSecurityInfo ", 0) == 0) granted = fake.log[i].substr(16);
-            }
-            const std::string kind = fault.operation == "GetSecurityInfo" ? "GetNamedSecurityInfoW"
-                                     : fault.operation == "SetSecurityInfo" ? "SetNamedSecurityInfoW"
-                                                                            : fault.operation;
-            if (plain_roots.count(granted)) {
-                expected = kind + "(" + granted + ") failed with Win32 error 1314";
-            }
-        } else if (fault.operation == "CreateWellKnownSid") {
-            expected = "CreateWellKnownSid(InternetClient) failed with Win32 error 1314";
-        } else if (fault.operation == "InitializeProcThreadAttributeList") {
-            expected = "InitializeProcThreadAttributeList failed with Win32 error 1314";
-        } else if (fault.operation == "UpdateProcThreadAttribute") {
-            // The handle list's failure too: the parent knows no other message.
-            expected = "UpdateProcThreadAttribute(SECURITY_CAPABILITIES) failed with Win32 error 1314";
-        } else if (fault.operation == "CreateJobObjectW") {
-            expected = "CreateJobObjectW failed with Win32 error 1314";
-        } else if (fault.operation == "SetInformationJobObject") {
-            expected = "SetInformationJobObject(KILL_ON_JOB_CLOSE) failed with Win32 error 1314";
-        } else if (fault.operation == "CreateFileW" && fault.detail == "CreateFileW NUL") {
-            // A root that cannot be opened for another reason than a refusal is skipped.
-            int nul_opens = 0;
-            for (std::size_t i = 0; i <= failed_at; ++i) nul_opens += fake.log[i] == "CreateFileW NUL";
-            expected = std::string("CreateFileW(NUL, ") + (nul_opens == 1 ? "stdin" : "stdout") +
-                       ") failed with Win32 error 1314";
-        } else if (fault.operation == "CreateProcessW") {
-            expected = "CreateProcessW(\"C:\\\\tools\\\\node.exe\") failed with Win32 error 1314";
-        } else if (fault.operation == "AssignProcessToJobObject" || fault.operation == "ResumeThread") {
-            expected = "AssignProcessToJobObject failed with Win32 error 1314";
-        } else if (fault.operation == "WaitForSingleObject") {
-            expected = "WaitForSingleObject(child) returned unexpected value 0x00000522";
-        } else if (fault.operation == "GetExitCodeProcess") {
-            expected = "GetExitCodeProcess failed with Win32 error 1314";
-        } else if (fault.operation == "GetEnvironmentStringsW") {
-            expected = "fatal: failure getting env string from OS: System error 1314. (os error 1314)";
-        }
-
-        if (expected.empty()) {
+        const std::optional<RunFailure> expected = expected_failure(fake, fault, FAILURE_CODE);
+        if (!expected) {
             // Best effort, or below a root: passed over, the run still succeeds.
             ASSERT_TRUE(result.ok()) << message_of(result.error());
             EXPECT_EQ(result.value(), 7u);
@@ -182,26 +186,26 @@ TEST(RunSandboxed, FaultSweepFailsCleanlyAtEveryCall) {
         }
         ++failing_points;
         ASSERT_FALSE(result.ok()) << "the run went on";
-        EXPECT_EQ(message_of(result.error()), expected);
+        EXPECT_TRUE(result.error() == *expected)
+            << message_of(result.error()) << "\n  expected: " << message_of(*expected);
 
         // After the failing call only releases follow, in the required order.
-        const auto failing = fake.log.begin() + static_cast<std::ptrdiff_t>(failed_at);
+        const std::vector<Op> operations = fake.operations();
         int last_rank = -1;
-        for (auto it = failing + 1; it != fake.log.end(); ++it) {
-            const std::string operation = it->substr(0, it->find(' '));
-            EXPECT_TRUE(is_release(operation)) << "called after the failure: " << *it;
-            const int rank = release_rank(*it);
+        for (std::size_t i = failed_at + 1; i < fake.log.size(); ++i) {
+            EXPECT_TRUE(is_release(operations[i])) << "called after the failure: " << fake.log[i];
+            const int rank = release_rank(fake.log[i]);
             if (rank < 0) continue;
-            EXPECT_GT(rank, last_rank) << "released out of order: " << *it;
+            EXPECT_GT(rank, last_rank) << "released out of order: " << fake.log[i];
             last_rank = rank;
         }
-        const bool sid_obtained = fault.operation != "CreateAppContainerProfile" &&
-                                  fault.operation != "DeriveAppContainerSidFromAppContainerName";
-        EXPECT_EQ(fake.calls("FreeSid"), sid_obtained ? 1 : 0);
-        if (fault.operation == "AssignProcessToJobObject") {
-            EXPECT_EQ(fake.calls("TerminateProcess"), 1) << "a suspended child outside the job must not linger";
+        const bool sid_obtained = fault.operation != Op::CreateAppContainerProfile &&
+                                  fault.operation != Op::DeriveAppContainerSidFromAppContainerName;
+        EXPECT_EQ(fake.calls(Op::FreeSid), sid_obtained ? 1 : 0);
+        if (fault.operation == Op::AssignProcessToJobObject) {
+            EXPECT_EQ(fake.calls(Op::TerminateProcess), 1) << "a suspended child outside the job must not linger";
         } else {
-            EXPECT_EQ(fake.calls("TerminateProcess"), 0);
+            EXPECT_EQ(fake.calls(Op::TerminateProcess), 0);
         }
         // The fake's destructor checks that everything was released exactly once.
     }
@@ -285,12 +289,12 @@ TEST_P(RunRecords, HandsTheSystemExactlyTheDocumentedRecords) {
               0u);
 
     // Confinement before the child runs; only the child itself is waited for.
-    const std::vector<std::string> ops = fake.operations();
-    auto index = [&](const std::string& op) { return std::find(ops.begin(), ops.end(), op) - ops.begin(); };
-    EXPECT_LT(index("CreateProcessW"), index("AssignProcessToJobObject"));
-    EXPECT_LT(index("AssignProcessToJobObject"), index("ResumeThread"));
-    EXPECT_LT(index("ResumeThread"), index("WaitForSingleObject"));
-    EXPECT_LT(index("WaitForSingleObject"), index("GetExitCodeProcess"));
+    const std::vector<Op> ops = fake.operations();
+    auto index = [&](Op op) { return std::find(ops.begin(), ops.end(), op) - ops.begin(); };
+    EXPECT_LT(index(Op::CreateProcessW), index(Op::AssignProcessToJobObject));
+    EXPECT_LT(index(Op::AssignProcessToJobObject), index(Op::ResumeThread));
+    EXPECT_LT(index(Op::ResumeThread), index(Op::WaitForSingleObject));
+    EXPECT_LT(index(Op::WaitForSingleObject), index(Op::GetExitCodeProcess));
     EXPECT_NE(std::find(fake.log.begin(), fake.log.end(), "WaitForSingleObject process 0xffffffff"),
               fake.log.end());
 }
@@ -344,7 +348,7 @@ TEST_P(HandleList, ChildInheritsExactlyItsStreamHandles) {
     // Sized and initialised for exactly the attributes it carries.
     EXPECT_EQ(p.attribute_count, p.attributes.size());
     const std::string count = std::to_string(p.attributes.size());
-    EXPECT_EQ(fake.calls("InitializeProcThreadAttributeList"), 2);
+    EXPECT_EQ(fake.calls(Op::InitializeProcThreadAttributeList), 2);
     EXPECT_NE(std::find(fake.log.begin(), fake.log.end(), "InitializeProcThreadAttributeList sizing " + count),
               fake.log.end());
 }
@@ -363,7 +367,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(RunSandboxed, FailingHandleListUpdateEndsTheRunAndReleasesInOrder) {
     FakePlatform fake;
     set_up_machine(fake);
-    fake.fail("UpdateProcThreadAttribute", 2, 87);
+    fake.fail(Op::UpdateProcThreadAttribute, 2, 87);
     auto result = run_sandboxed(fake, full_request());
     ASSERT_FALSE(result.ok());
     EXPECT_EQ(std::get<SandboxError>(result.error()),
@@ -371,7 +375,7 @@ TEST(RunSandboxed, FailingHandleListUpdateEndsTheRunAndReleasesInOrder) {
     ASSERT_TRUE(fake.failed_at.has_value());
     EXPECT_EQ(fake.log[*fake.failed_at], "UpdateProcThreadAttribute 0x20002");
     // Never a fallback to inheriting everything: no child at all.
-    EXPECT_EQ(fake.calls("CreateProcessW"), 0);
+    EXPECT_EQ(fake.calls(Op::CreateProcessW), 0);
     const std::vector<std::string> after(fake.log.begin() + static_cast<std::ptrdiff_t>(*fake.failed_at) + 1,
                                          fake.log.end());
     EXPECT_EQ(after, (std::vector<std::string>{"DeleteProcThreadAttributeList", "CloseHandle nul:1",

@@ -8,7 +8,7 @@
 
 #include "child/env_block.h"
 #include "platform/win32_platform.h"
-#include "scratch_dir.h"
+#include "win32_test.h"
 
 namespace zub {
 namespace {

@@ -6,12 +6,13 @@
 
 #include "platform/win32_platform.h"
 #include "sandbox/grants.h"
-#include "scratch_dir.h"
+#include "support/scratch_dir.h"
+#include "win32_test.h"
 
 namespace zub {
 namespace {
 
-using win32_test::ScratchDir;
+using test_support::ScratchDir;
 using win32_test::u16;
 
 struct Listed {

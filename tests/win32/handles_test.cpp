@@ -4,7 +4,8 @@
 #include <string>
 
 #include "platform/win32_platform.h"
-#include "scratch_dir.h"
+#include "support/scratch_dir.h"
+#include "win32_test.h"
 
 namespace zub {
 namespace {
@@ -60,7 +61,7 @@ TEST_F(Win32HandlesTest, SetHandleInformationTogglesInheritance) {
 }
 
 TEST_F(Win32HandlesTest, CreateFileFailureCarriesError) {
-    win32_test::ScratchDir scratch;
+    test_support::ScratchDir scratch;
     const HandleResult missing =
         platform.create_file_w(u16(scratch.join(L"missing")).c_str(), FILE_GENERIC_READ_ACCESS, 1,
                                nullptr, OPEN_EXISTING_DISPOSITION, 0);
@@ -69,7 +70,7 @@ TEST_F(Win32HandlesTest, CreateFileFailureCarriesError) {
 }
 
 TEST_F(Win32HandlesTest, WriteFileWritesEveryByte) {
-    win32_test::ScratchDir scratch;
+    test_support::ScratchDir scratch;
     const std::u16string path = u16(scratch.join(L"out.bin"));
     const HandleResult file = platform.create_file_w(path.c_str(), GENERIC_WRITE | GENERIC_READ, 0,
                                                      nullptr, CREATE_NEW, 0);

@@ -5,7 +5,8 @@
 #include <string>
 
 #include "platform/win32_platform.h"
-#include "scratch_dir.h"
+#include "support/scratch_dir.h"
+#include "win32_test.h"
 
 namespace zub {
 namespace {
@@ -119,7 +120,7 @@ TEST_F(Win32ProcessTest, ChildSeesTheGivenEnvironmentBlock) {
 }
 
 TEST_F(Win32ProcessTest, ChildStartsInTheGivenDirectory) {
-    win32_test::ScratchDir scratch;
+    test_support::ScratchDir scratch;
     const std::u16string directory = u16(scratch.path());
     std::u16string environment = u"ZUB_EXPECT_CWD=";
     environment.append(directory).append(2, u'\0');
@@ -136,7 +137,7 @@ TEST_F(Win32ProcessTest, ClosingTheJobEndsItsProcesses) {
 }
 
 TEST_F(Win32ProcessTest, MissingProgramFailsWithFileNotFound) {
-    win32_test::ScratchDir scratch;
+    test_support::ScratchDir scratch;
     std::u16string command_line = u"\"";
     command_line.append(u16(scratch.join(L"no-such.exe"))).push_back(u'"');
     const std::u16string environment(2, u'\0');

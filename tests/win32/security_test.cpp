@@ -5,7 +5,8 @@
 #include <aclapi.h>
 
 #include "platform/win32_platform.h"
-#include "scratch_dir.h"
+#include "support/scratch_dir.h"
+#include "win32_test.h"
 
 namespace zub {
 namespace {
@@ -44,7 +45,7 @@ TEST_F(Win32SecurityTest, WellKnownSidFillsBufferOrReportsSize) {
 }
 
 TEST_F(Win32SecurityTest, GrantEntryMergesIntoDaclAndIsWritten) {
-    win32_test::ScratchDir scratch;
+    test_support::ScratchDir scratch;
     const HandleResult directory = open_directory(scratch.path(), WRITE_RIGHTS);
     ASSERT_TRUE(is_closable_handle(directory.handle)) << directory.error;
     alignas(8) unsigned char sid[64] = {};
@@ -95,7 +96,7 @@ TEST_F(Win32SecurityTest, GrantEntryMergesIntoDaclAndIsWritten) {
 
 // The rights of the handle decide: without READ_CONTROL nothing is read.
 TEST_F(Win32SecurityTest, HandleWithoutReadControlCannotReadTheDacl) {
-    win32_test::ScratchDir scratch;
+    test_support::ScratchDir scratch;
     const HandleResult directory = open_directory(scratch.path(), 0x00000080);  // FILE_READ_ATTRIBUTES
     ASSERT_TRUE(is_closable_handle(directory.handle)) << directory.error;
     Acl dacl = nullptr;

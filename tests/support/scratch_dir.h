@@ -1,16 +1,14 @@
 #pragma once
-// Test support for the Win32 backend tests under Wine: a scratch directory
-// removed at the end, file creation, and reaching the Unix side of Wine.
+// Scratch directories for the tests that run against the real (Wine) system:
+// a fresh directory under the temporary directory, removed with everything in
+// it. A link inside is removed as a link and never entered, so that a test
+// which plants one cannot make the clean-up delete what lies behind it.
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 
-namespace zub::win32_test {
-
-inline const char16_t* u16(const wchar_t* text) { return reinterpret_cast<const char16_t*>(text); }
-inline std::u16string u16(const std::wstring& text) {
-    return std::u16string(reinterpret_cast<const char16_t*>(text.data()), text.size());
-}
+namespace zub::test_support {
 
 // Removes a tree; entries with the reparse bit are unlinked, never entered.
 inline void remove_tree(const std::wstring& path) {
@@ -26,7 +24,7 @@ inline void remove_tree(const std::wstring& path) {
             if (is_dir && !is_link) {
                 remove_tree(child);
             } else if (!DeleteFileW(child.c_str())) {
-                RemoveDirectoryW(child.c_str());
+                RemoveDirectoryW(child.c_str());  // a directory link
             }
         } while (FindNextFileW(find, &data));
         FindClose(find);
@@ -34,15 +32,15 @@ inline void remove_tree(const std::wstring& path) {
     RemoveDirectoryW(path.c_str());
 }
 
-// A fresh directory under the temporary directory, removed with everything in it.
 class ScratchDir {
 public:
     ScratchDir() {
+        static std::atomic<unsigned> counter{0};
         wchar_t temp[MAX_PATH + 1];
         const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
-        static unsigned counter = 0;
-        path_ = std::wstring(temp, length) + L"zub-win32-" + std::to_wstring(GetCurrentProcessId()) +
-                L"-" + std::to_wstring(++counter);
+        // The tick count keeps apart runs whose process IDs repeat.
+        path_ = std::wstring(temp, length) + L"zub-scratch-" + std::to_wstring(GetCurrentProcessId()) +
+                L"-" + std::to_wstring(GetTickCount()) + L"-" + std::to_wstring(++counter);
         CreateDirectoryW(path_.c_str(), nullptr);
     }
     ~ScratchDir() { remove_tree(path_); }
@@ -70,30 +68,4 @@ private:
     std::wstring path_;
 };
 
-// Wine's own entry points, present only when running under Wine.
-using GetUnixFileName = char*(__cdecl*)(const wchar_t*);
-using UnixSpawn = int(__cdecl*)(char* const argv[], int wait);
-
-inline std::string unix_path_of(const std::wstring& path) {
-    auto* get = reinterpret_cast<GetUnixFileName>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    if (get == nullptr) return {};
-    char* unix_path = get(path.c_str());
-    if (unix_path == nullptr) return {};
-    std::string result = unix_path;
-    HeapFree(GetProcessHeap(), 0, unix_path);
-    return result;
-}
-
-// Runs a Unix program (absolute path) to its end; false when that cannot be done.
-// The strings are copies on purpose: the spawn call takes writable argv strings.
-// cppcheck-suppress passedByValue
-inline bool run_unix(std::string program, std::string arg1, std::string arg2, std::string arg3) {
-    auto* spawn = reinterpret_cast<UnixSpawn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "__wine_unix_spawnvp")));
-    if (spawn == nullptr) return false;
-    char* argv[] = {program.data(), arg1.data(), arg2.data(), arg3.data(), nullptr};
-    return spawn(argv, 1) == 0;
-}
-
-}  // namespace zub::win32_test
+}  // namespace zub::test_support
