@@ -350,7 +350,7 @@ public:
         ++calls.opens;
         return {take({last_child_.node, last_child_.is_directory, last_id_}), 0};
     }
-    BoolResult get_file_information_by_handle(Handle file, FileIdentity* identity) override {
+    BoolResult query_file_identity(Handle file, FileIdentity* identity) override {
         ++calls.identities;
         const Slot& slot = slots_[index_of(file)];
         identity->attributes = slot.is_directory ? FILE_ATTRIBUTE_DIRECTORY_BIT : FILE_ATTRIBUTE_ARCHIVE_BIT;

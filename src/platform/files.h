@@ -26,7 +26,7 @@ public:
     virtual bool next(DirEntry& entry) = 0;
 };
 
-// What an open handle says of its object (GetFileInformationByHandle).
+// What an open handle says of its object (QueryFileIdentity).
 struct FileIdentity {
     std::uint32_t attributes;
     std::uint64_t file_id;
@@ -49,7 +49,7 @@ public:
     // not its target, for backup intent.
     virtual HandleResult open_relative(Handle directory, std::u16string_view name,
                                        std::uint32_t access) = 0;
-    virtual BoolResult get_file_information_by_handle(Handle file, FileIdentity* identity) = 0;
+    virtual BoolResult query_file_identity(Handle file, FileIdentity* identity) = 0;
     // Null when the listing cannot be started; an empty directory gives a
     // listing without entries.
     virtual std::unique_ptr<DirectoryListing> open_directory_listing(Handle directory) = 0;

@@ -13,7 +13,7 @@
 namespace zub {
 namespace {
 
-constexpr std::size_t LISTING_BUFFER_BYTES = 64 * 1024;
+constexpr std::size_t LISTING_BUFFER_BYTES = std::size_t{64} * 1024;
 
 bool is_dot_entry(std::u16string_view name) { return name == u"." || name == u".."; }
 
@@ -108,8 +108,8 @@ HandleResult Win32Platform::open_relative(Handle directory, std::u16string_view 
     return {win32::from_win(file), 0};
 }
 
-BoolResult Win32Platform::get_file_information_by_handle(Handle file, FileIdentity* identity) {
-    // Two narrow queries rather than GetFileInformationByHandle, which also asks
+BoolResult Win32Platform::query_file_identity(Handle file, FileIdentity* identity) {
+    // Two narrow queries rather than QueryFileIdentity, which also asks
     // for the volume's serial number: under Wine that is a round trip to the
     // mount manager for every object of the walk.
     FILE_ATTRIBUTE_TAG_INFO tag{};

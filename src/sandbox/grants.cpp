@@ -64,7 +64,7 @@ UniqueHandle open_listed_entry(Files& files, Handle directory, const DirEntry& e
         listed_as_directory);
     UniqueHandle object(files, opened.handle);
     if (!object) return {};
-    if (!files.get_file_information_by_handle(object.get(), &identity).ok) return {};
+    if (!files.query_file_identity(object.get(), &identity).ok) return {};
     if (identity.attributes & FILE_ATTRIBUTE_REPARSE_POINT_BIT) return {};
     if (identity.file_id != entry.file_id) return {};
     return object;
@@ -146,7 +146,7 @@ Status<SandboxError> grant_allow_set_root(Files& files, Security& security, cons
     FileIdentity identity{};
     if (object) {
         // Attributes that cannot be read skip the root, as a missing one.
-        if (!files.get_file_information_by_handle(object.get(), &identity).ok) return Ok{};
+        if (!files.query_file_identity(object.get(), &identity).ok) return Ok{};
         attributes = identity.attributes;
     } else {
         // In use or refused: the directory entry still shows what the path is.

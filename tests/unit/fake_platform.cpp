@@ -157,7 +157,7 @@ std::string_view op_name(Op op) {
         case Op::LocalFree: return "LocalFree";
         case Op::FreeSid: return "FreeSid";
         case Op::NtCreateFile: return "NtCreateFile";
-        case Op::GetFileInformationByHandle: return "GetFileInformationByHandle";
+        case Op::QueryFileIdentity: return "QueryFileIdentity";
         case Op::GetFileInformationByHandleEx: return "GetFileInformationByHandleEx";
         case Op::FindFirstFileExW: return "FindFirstFileExW";
         case Op::InitializeProcThreadAttributeList: return "InitializeProcThreadAttributeList";
@@ -439,9 +439,9 @@ HandleResult FakePlatform::open_relative(Handle directory, std::u16string_view n
     return open_object(path, access);
 }
 
-BoolResult FakePlatform::get_file_information_by_handle(Handle file, FileIdentity* identity) {
+BoolResult FakePlatform::query_file_identity(Handle file, FileIdentity* identity) {
     const OsString path = object_path(file);
-    if (auto code = enter(Op::GetFileInformationByHandle, text(path.c_str()))) return {false, *code};
+    if (auto code = enter(Op::QueryFileIdentity, text(path.c_str()))) return {false, *code};
     auto it = files.find(path);
     if (path.empty() || it == files.end()) return {false, ERROR_FILE_NOT_FOUND_CODE};
     identity->attributes = it->second.attributes;

@@ -53,7 +53,7 @@ TEST(Grants, AccessEntryAndWriteFlagsForEachMask) {
 
         // A file root: one grant, no listing, the new ACL released before its descriptor.
         EXPECT_EQ(fake.operations(),
-                  (std::vector<Op>{Op::CreateFileW, Op::GetFileInformationByHandle,
+                  (std::vector<Op>{Op::CreateFileW, Op::QueryFileIdentity,
                                    Op::GetSecurityInfo, Op::SetEntriesInAclW, Op::SetSecurityInfo,
                                    Op::LocalFree, Op::LocalFree, Op::CloseHandle}));
         EXPECT_EQ(calls_of(fake, Op::LocalFree), (std::vector<std::string>{"acl:2", "sd:1"}));
@@ -74,7 +74,7 @@ TEST(Grants, RootFailuresOnPlainAndBestEffortLists) {
         {"open fails otherwise", [&](FakePlatform& f) { f.add_dir(root); f.fail(Op::CreateFileW, 1, 123); },
          std::nullopt, {}},
         {"attributes unreadable",
-         [&](FakePlatform& f) { f.add_dir(root); f.fail(Op::GetFileInformationByHandle, 1, 5); },
+         [&](FakePlatform& f) { f.add_dir(root); f.fail(Op::QueryFileIdentity, 1, 5); },
          std::nullopt, {}},
         {"junction", [&](FakePlatform& f) { f.add_reparse_point(root); },
          SandboxError{sandbox_error::ReparsePoint{root}}, {}},
@@ -198,7 +198,7 @@ TEST(Grants, FailuresBelowTheRootAreIgnored) {
         {"subdirectory gone before its open", [](FakePlatform& f) { f.fail(Op::NtCreateFile, 1, 2); },
          {u"R", u"R\\b.txt", u"R\\c", u"R\\d", u"R\\c\\w.txt"}},
         {"identity of a subdirectory unreadable",
-         [](FakePlatform& f) { f.fail(Op::GetFileInformationByHandle, 2, 5); },
+         [](FakePlatform& f) { f.fail(Op::QueryFileIdentity, 2, 5); },
          {u"R", u"R\\b.txt", u"R\\c", u"R\\d", u"R\\c\\w.txt"}},
         {"listing of the root fails",
          [](FakePlatform& f) { f.fail(Op::GetFileInformationByHandleEx, 1, 5); }, {u"R"}},
@@ -257,7 +257,7 @@ public:
         EXPECT_EQ(name, u"d");
         return {open(), 0};
     }
-    BoolResult get_file_information_by_handle(Handle file, FileIdentity* identity) override {
+    BoolResult query_file_identity(Handle file, FileIdentity* identity) override {
         *identity = {FILE_ATTRIBUTE_DIRECTORY_BIT, file};
         return {true, 0};
     }
@@ -391,7 +391,7 @@ TEST(Grants, NothingOutsideTheTreeIsReachedWhateverTheChildBuildsOrSwaps) {
          after(Op::SetSecurityInfo, 4, [](FakePlatform& f) { f.replace_with_link(u"R\\d", u"X"); }),
          untouched},
         {"root made a mount point in place between its open and its grant",
-         after(Op::GetFileInformationByHandle, 1, [](FakePlatform& f) { f.make_link_in_place(u"R", u"X"); }),
+         after(Op::QueryFileIdentity, 1, [](FakePlatform& f) { f.make_link_in_place(u"R", u"X"); }),
          untouched},
     };
     for (const Row& row : rows) {

@@ -55,7 +55,7 @@ protected:
 
     std::optional<FileIdentity> identity_of(Handle file) {
         FileIdentity identity{};
-        if (!platform.get_file_information_by_handle(file, &identity).ok) return std::nullopt;
+        if (!platform.query_file_identity(file, &identity).ok) return std::nullopt;
         return identity;
     }
 
