@@ -72,7 +72,7 @@ struct ProfileSidTraits {
     using Api = ProfileService;
     using Value = Sid;
     static Value none() { return nullptr; }
-    static bool is_set(Value sid) { return sid != nullptr; }
+    static bool is_set(const void* sid) { return sid != nullptr; }
     static void release(Api& service, Value sid) { service.free_sid(sid); }
 };
 using ProfileSid = Owned<ProfileSidTraits>;
@@ -83,7 +83,7 @@ struct AttributeListTraits {
     using Api = Processes;
     using Value = std::uint64_t*;
     static Value none() { return nullptr; }
-    static bool is_set(Value list) { return list != nullptr; }
+    static bool is_set(const std::uint64_t* list) { return list != nullptr; }
     static void release(Api& processes, Value list) {
         processes.delete_proc_thread_attribute_list(list);
         delete[] list;

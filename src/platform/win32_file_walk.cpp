@@ -57,11 +57,11 @@ private:
 
     // The record at `offset`, when it lies wholly inside the buffer.
     const FILE_ID_BOTH_DIR_INFO* entry_at(std::size_t offset) const {
-        constexpr std::size_t header = offsetof(FILE_ID_BOTH_DIR_INFO, FileName);
-        if (offset % 8 != 0 || offset > LISTING_BUFFER_BYTES - header) return nullptr;
+        constexpr std::size_t HEADER_BYTES = offsetof(FILE_ID_BOTH_DIR_INFO, FileName);
+        if (offset % 8 != 0 || offset > LISTING_BUFFER_BYTES - HEADER_BYTES) return nullptr;
         const auto* info = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(
             reinterpret_cast<const std::byte*>(buffer_.get()) + offset);
-        if (info->FileNameLength > LISTING_BUFFER_BYTES - header - offset) return nullptr;
+        if (info->FileNameLength > LISTING_BUFFER_BYTES - HEADER_BYTES - offset) return nullptr;
         return info;
     }
 

@@ -24,7 +24,7 @@ TEST(Owned, EachValueIsReleasedExactlyOnceWhateverHappensToItsOwner) {
         const Handle second_value = second.get();
 
         UniqueHandle moved(std::move(first));  // the source lets go
-        EXPECT_FALSE(first);
+        EXPECT_FALSE(first);  // NOLINT(bugprone-use-after-move): a moved-from owner is empty
         second = std::move(moved);  // the value held before is released first
         EXPECT_EQ(fake.calls(test::Op::CloseHandle), 1);
         EXPECT_NE(second.get(), second_value);
