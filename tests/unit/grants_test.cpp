@@ -134,6 +134,16 @@ TEST(Grants, RootWithNulUnitIsSkippedUnqueried) {
     EXPECT_TRUE(fake.log.empty());
 }
 
+// R with a/ (x.txt, y/ (z.txt)) and b.txt: the start of both trees below.
+void add_root_a_and_b(FakePlatform& fake) {
+    fake.add_dir(u"R");
+    fake.add_dir(u"R\\a");
+    fake.add_file(u"R\\a\\x.txt");
+    fake.add_dir(u"R\\a\\y");
+    fake.add_file(u"R\\a\\y\\z.txt");
+    fake.add_file(u"R\\b.txt");
+}
+
 // R
 // ├── a/          x.txt, y/ (z.txt)
 // ├── b.txt
@@ -141,12 +151,7 @@ TEST(Grants, RootWithNulUnitIsSkippedUnqueried) {
 // ├── c/          w.txt, flink (file symlink)
 // └── d/          (empty)
 void add_small_tree(FakePlatform& fake) {
-    fake.add_dir(u"R");
-    fake.add_dir(u"R\\a");
-    fake.add_file(u"R\\a\\x.txt");
-    fake.add_dir(u"R\\a\\y");
-    fake.add_file(u"R\\a\\y\\z.txt");
-    fake.add_file(u"R\\b.txt");
+    add_root_a_and_b(fake);
     fake.add_reparse_point(u"R\\link");
     fake.add_dir(u"R\\link\\secret");
     fake.add_dir(u"R\\c");
@@ -347,12 +352,7 @@ void add_hostile_tree(FakePlatform& fake) {
     fake.add_dir(u"X");
     fake.add_file(u"X\\secret.txt");
     fake.add_dir(u"X\\sub");
-    fake.add_dir(u"R");
-    fake.add_dir(u"R\\a");
-    fake.add_file(u"R\\a\\x.txt");
-    fake.add_dir(u"R\\a\\y");
-    fake.add_file(u"R\\a\\y\\z.txt");
-    fake.add_file(u"R\\b.txt");
+    add_root_a_and_b(fake);
     fake.add_dir(u"R\\d");
     fake.add_reparse_point(u"R\\foo", true, u"X");
     fake.add_reparse_point(u"R\\bar", true, u"X");
