@@ -32,7 +32,13 @@ for preset in host host-asan mingw fuzz; do
   echo "$out" | grep -E -A30 '(tests passed|tests failed)'
 
   summaries+=("$preset: $(echo "$out" | grep -E 'tests passed|tests failed' | tail -n 1)")
-  [ $rc -eq 0 ] || status=1
+  if [ $rc -ne 0 ]; then
+    status=1
+    # What the failed tests printed, from a second run of them alone (which
+    # also shows whether a failure repeats).
+    echo "==== $preset: the failed tests again, with their output"
+    ctest --preset "$preset" --rerun-failed --output-on-failure 2>&1 | tail -n 200
+  fi
 done
 
 echo "==== lint"

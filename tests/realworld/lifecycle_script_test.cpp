@@ -106,7 +106,18 @@ struct FoldedLess {
 };
 using Environment = std::map<std::wstring, std::wstring, FoldedLess>;
 
-Environment own_environment() {
+// Variables with which the machine running the suite (a CI service, a
+// developer's shell) would change what the scripts print: install banners stay
+// quiet under any of them. Neither run inherits them, so that the expected
+// output holds wherever the suite runs.
+const wchar_t* const OUTPUT_CHANGING[] = {
+    L"CI", L"CONTINUOUS_INTEGRATION", L"BUILD_NUMBER", L"RUN_ID", L"DRONE", L"ADBLOCK",
+    L"DISABLE_OPENCOLLECTIVE", L"OPEN_SOURCE_CONTRIBUTOR", L"npm_config_loglevel",
+    L"npm_config_color", L"NO_COLOR", L"FORCE_COLOR"};
+
+// The environment a parent that does not clear it hands on: this process's own,
+// less the variables above. Both runs start from it.
+Environment inherited_environment() {
     Environment env;
     wchar_t* block = GetEnvironmentStringsW();
     for (const wchar_t* entry = block; *entry; entry += wcslen(entry) + 1) {
@@ -115,6 +126,7 @@ Environment own_environment() {
         if (equals != std::wstring::npos) env[text.substr(0, equals)] = text.substr(equals + 1);
     }
     FreeEnvironmentStringsW(block);
+    for (const wchar_t* name : OUTPUT_CHANGING) env.erase(name);
     return env;
 }
 
@@ -229,7 +241,8 @@ void LifecycleScript::TestBody() {
     e2e::LaunchOptions direct;
     direct.application = comspec;
     direct.command_line = L"cmd.exe /d /s /c \"" + widen(script.text) + L"\"";
-    Environment direct_env = c.env_clear ? Environment{} : own_environment();
+    const Environment inherited = inherited_environment();
+    Environment direct_env = c.env_clear ? Environment{} : inherited;
     for (const auto& [name, value] : script_variables(c, direct_temp.path()))
         direct_env[name] = value;
     direct.environment = env_block(direct_env);
@@ -271,6 +284,7 @@ void LifecycleScript::TestBody() {
         std::ofstream(std::filesystem::path(recipe), std::ios::binary) << "@echo off\r\n" << script.text << "\r\n";
         confined = e2e::helper_run(flags, comspec, {u"/d", u"/s", u"/c", e2e::to_u16(recipe)});
     }
+    confined.environment = env_block(inherited);
     confined.timeout_ms = 60000;
     const e2e::LaunchResult confined_run = e2e::launch(confined);
     ASSERT_TRUE(confined_run.started) << confined_run.create_error;
