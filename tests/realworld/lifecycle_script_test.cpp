@@ -107,13 +107,14 @@ struct FoldedLess {
 using Environment = std::map<std::wstring, std::wstring, FoldedLess>;
 
 // Variables with which the machine running the suite (a CI service, a
-// developer's shell) would change what the scripts print: install banners stay
-// quiet under any of them. Neither run inherits them, so that the expected
-// output holds wherever the suite runs.
+// developer's shell, a job started by npm) would change what the scripts print:
+// install banners stay quiet under the CI markers, colours and node's options
+// change the output. Neither run inherits them, nor any npm_ variable, so that
+// the expected output holds wherever the suite runs.
 const wchar_t* const OUTPUT_CHANGING[] = {
     L"CI", L"CONTINUOUS_INTEGRATION", L"BUILD_NUMBER", L"RUN_ID", L"DRONE", L"ADBLOCK",
-    L"DISABLE_OPENCOLLECTIVE", L"OPEN_SOURCE_CONTRIBUTOR", L"npm_config_loglevel",
-    L"npm_config_color", L"NO_COLOR", L"FORCE_COLOR"};
+    L"DISABLE_OPENCOLLECTIVE", L"OPEN_SOURCE_CONTRIBUTOR", L"NO_COLOR", L"FORCE_COLOR",
+    L"NODE_OPTIONS", L"NODE_PATH", L"NODE_DEBUG"};
 
 // The environment a parent that does not clear it hands on: this process's own,
 // less the variables above. Both runs start from it.
@@ -127,6 +128,9 @@ Environment inherited_environment() {
     }
     FreeEnvironmentStringsW(block);
     for (const wchar_t* name : OUTPUT_CHANGING) env.erase(name);
+    std::erase_if(env, [](const auto& entry) {
+        return FoldedLess::fold(entry.first).compare(0, 4, L"NPM_") == 0;
+    });
     return env;
 }
 
