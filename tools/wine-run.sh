@@ -7,6 +7,12 @@ export WINEPREFIX="$ZUB_WINEPREFIX"
 export WINEDEBUG="${ZUB_WINEDEBUG:--all}"  # e.g. ZUB_WINEDEBUG=+loaddll to find a crash
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win64
+# Wine maps Windows file names to Unix ones through the locale's charset: under
+# the C locale (a bare shell, a container) a name like "my project é 名" cannot
+# be made or found.
+if [ "$(locale charmap 2>/dev/null)" != UTF-8 ]; then
+  export LC_ALL=C.UTF-8
+fi
 WINE=/usr/lib/wine/wine64
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   mkdir -p "$(dirname "$WINEPREFIX")"
