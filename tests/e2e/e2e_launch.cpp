@@ -105,7 +105,8 @@ Launched::Launched(const LaunchOptions& options) {
     std::wstring command_line = options.command_line;
     const BOOL created = CreateProcessW(
         options.application.empty() ? nullptr : options.application.c_str(), command_line.data(),
-        nullptr, nullptr, TRUE, options.environment ? CREATE_UNICODE_ENVIRONMENT : 0,
+        nullptr, nullptr, TRUE,
+        (options.environment ? CREATE_UNICODE_ENVIRONMENT : 0) | (options.own_job ? CREATE_SUSPENDED : 0),
         options.environment ? const_cast<wchar_t*>(options.environment->c_str()) : nullptr,
         options.current_directory.empty() ? nullptr : options.current_directory.c_str(), &startup,
         &info);
@@ -115,6 +116,18 @@ Launched::Launched(const LaunchOptions& options) {
     out_reader_ = std::thread(drain, out_read_, &out_);
     err_reader_ = std::thread(drain, err_read_, &err_);
     if (created) {
+        if (options.own_job) {
+            job_ = CreateJobObjectW(nullptr, nullptr);
+            if (!job_ || !AssignProcessToJobObject(job_, info.hProcess)) {
+                create_error_ = GetLastError();
+                TerminateProcess(info.hProcess, 0xDEAD);
+                CloseHandle(info.hProcess);
+                CloseHandle(info.hThread);
+                close_if(in_write);
+                return;
+            }
+            ResumeThread(info.hThread);
+        }
         CloseHandle(info.hThread);
         process_ = info.hProcess;
         DWORD written = 0;
@@ -133,6 +146,7 @@ LaunchResult Launched::finish(DWORD timeout_ms) {
     if (process_) {
         if (WaitForSingleObject(process_, timeout_ms) != WAIT_OBJECT_0) {
             result.timed_out = true;
+            if (job_) TerminateJobObject(job_, 0xDEAD);
             TerminateProcess(process_, 0xDEAD);
             WaitForSingleObject(process_, 5000);
         }
@@ -154,7 +168,7 @@ Launched::~Launched() {
     }
     if (out_reader_.joinable()) out_reader_.join();
     if (err_reader_.joinable()) err_reader_.join();
-    close_if(process_), close_if(out_read_), close_if(err_read_);
+    close_if(process_), close_if(job_), close_if(out_read_), close_if(err_read_);
 }
 
 LaunchResult launch(const LaunchOptions& options) {

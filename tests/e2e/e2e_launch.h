@@ -51,6 +51,10 @@ struct LaunchOptions {
     std::optional<std::wstring> environment;  // a block: entries NUL-separated, ending in two NULs
     std::wstring current_directory;  // empty: the test's own
     DWORD timeout_ms = 20000;
+    // The process and all it starts run in a job of their own (not killed on
+    // close), ended whole on timeout: without a helper, nothing else would end
+    // a hung grandchild that holds the output pipes open.
+    bool own_job = false;
 };
 
 struct LaunchResult {
@@ -81,6 +85,7 @@ public:
 
 private:
     HANDLE process_ = nullptr;
+    HANDLE job_ = nullptr;
     DWORD create_error_ = 0;
     HANDLE out_read_ = nullptr;
     HANDLE err_read_ = nullptr;
