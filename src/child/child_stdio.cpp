@@ -11,7 +11,6 @@ namespace zub {
 namespace {
 
 constexpr std::uint32_t FILE_SHARE_READ_BIT = 1;
-constexpr std::uint32_t FILE_SHARE_ALL = 7;  // read | write | delete
 constexpr std::uint32_t SECURITY_ATTRIBUTES_SIZE = 24;
 
 // The standard-handle id of a role; nothing for a role that cannot exist.

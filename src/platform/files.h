@@ -26,7 +26,8 @@ public:
     virtual bool next(DirEntry& entry) = 0;
 };
 
-// What an open handle says of its object (QueryFileIdentity).
+// What an open handle says of its object: its attributes (with the reparse bit)
+// and its file ID.
 struct FileIdentity {
     std::uint32_t attributes;
     std::uint64_t file_id;

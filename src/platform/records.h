@@ -126,6 +126,7 @@ constexpr std::uint32_t ERROR_INSUFFICIENT_BUFFER_CODE = 122;
 constexpr std::uint32_t HRESULT_ALREADY_EXISTS = 0x800700B7;
 
 constexpr std::uint32_t OPEN_EXISTING_DISPOSITION = 3;
+constexpr std::uint32_t FILE_SHARE_ALL = 7;  // read | write | delete
 
 constexpr std::uint32_t FILE_ATTRIBUTE_DIRECTORY_BIT = 0x00000010;
 constexpr std::uint32_t FILE_ATTRIBUTE_REPARSE_POINT_BIT = 0x00000400;

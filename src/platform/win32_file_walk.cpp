@@ -4,8 +4,8 @@
 #include <winternl.h>
 
 #include <cstddef>
-#include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "platform/win32_cast.h"
 #include "platform/win32_platform.h"
@@ -68,8 +68,10 @@ private:
     bool read_batch(FILE_INFO_BY_HANDLE_CLASS info_class) {
         if (finished_) return false;
         // The call does not say how much it wrote: a batch it fills with nothing
-        // must read as no entry, never as what an earlier batch left behind.
-        std::fill_n(buffer_.get(), LISTING_BUFFER_BYTES / 8, 0);
+        // must read as no entry, never as what an earlier batch left behind. The
+        // records it does write chain to their own end, so clearing the first
+        // header is enough (an empty name, no next record).
+        std::memset(buffer_.get(), 0, offsetof(FILE_ID_BOTH_DIR_INFO, FileName));
         if (!GetFileInformationByHandleEx(directory_, info_class, buffer_.get(), LISTING_BUFFER_BYTES)) {
             finished_ = true;
             return false;
@@ -109,7 +111,7 @@ HandleResult Win32Platform::open_relative(Handle directory, std::u16string_view 
 }
 
 BoolResult Win32Platform::query_file_identity(Handle file, FileIdentity* identity) {
-    // Two narrow queries rather than QueryFileIdentity, which also asks
+    // Two narrow queries rather than GetFileInformationByHandle, which also asks
     // for the volume's serial number: under Wine that is a round trip to the
     // mount manager for every object of the walk.
     FILE_ATTRIBUTE_TAG_INFO tag{};

@@ -1,11 +1,18 @@
 #include "sandbox/grants.h"
 
+#include <optional>
 #include <vector>
 
 #include "platform/owned.h"
 
 namespace zub {
 namespace {
+
+// Which of the three DACL steps failed on an object, with the Win32 error.
+struct GrantFault {
+    enum class Step { Read, Merge, Write } step;
+    std::uint32_t code;
+};
 
 ExplicitAccess access_entry(Sid sid, std::uint32_t access_mask) {
     ExplicitAccess entry{};
@@ -18,6 +25,39 @@ ExplicitAccess access_entry(Sid sid, std::uint32_t access_mask) {
     entry.trustee.trustee_type = TRUSTEE_IS_GROUP_TYPE;
     entry.trustee.name = sid;
     return entry;
+}
+
+// The failure a root reports for a fault, named after the path-based call
+// that the parent knows.
+SandboxError grant_error(const GrantFault& fault, const OsString& path) {
+    switch (fault.step) {
+        case GrantFault::Step::Read: return sandbox_error::GetNamedSecurityInfoW{path, fault.code};
+        case GrantFault::Step::Merge: return sandbox_error::SetEntriesInAclW{path, fault.code};
+        case GrantFault::Step::Write: break;
+    }
+    return sandbox_error::SetNamedSecurityInfoW{path, fault.code};
+}
+
+// Adds the allow entry to the DACL of the open `object`.
+std::optional<GrantFault> grant_object_access(Security& security, Handle object,
+                                              const ExplicitAccess& entry) {
+    // Declared in this order so the new ACL is released before the descriptor.
+    SecurityDescriptor raw_descriptor = nullptr;
+    Acl old_dacl = nullptr;  // points into the descriptor; never released by itself
+    std::uint32_t code = security.get_security_info(object, SE_FILE_OBJECT_TYPE,
+                                                    DACL_SECURITY_INFORMATION_FLAG, &old_dacl,
+                                                    &raw_descriptor);
+    const LocalMemory<SecurityDescriptor> descriptor(security, raw_descriptor);
+    if (code != 0) return GrantFault{GrantFault::Step::Read, code};
+
+    Acl raw_new_dacl = nullptr;
+    code = security.set_entries_in_acl_w(1, &entry, old_dacl, &raw_new_dacl);
+    const LocalMemory<Acl> new_dacl(security, raw_new_dacl);
+    if (code != 0) return GrantFault{GrantFault::Step::Merge, code};
+
+    code = security.set_security_info(object, SE_FILE_OBJECT_TYPE, DACL_WRITE_FLAGS, new_dacl.get());
+    if (code != 0) return GrantFault{GrantFault::Step::Write, code};
+    return std::nullopt;
 }
 
 bool may_retry_with_fewer_rights(std::uint32_t error) {
@@ -73,24 +113,23 @@ UniqueHandle open_listed_entry(Files& files, Handle directory, const DirEntry& e
 // Depth first with an explicit stack of open directory handles: the depth of
 // the tree costs memory, never call depth, and a pending directory is never
 // looked up again by name. Nothing below the root can fail the walk.
-void grant_tree(Files& files, Security& security, UniqueHandle root, Sid sid,
-                std::uint32_t access_mask) {
+void grant_tree(Files& files, Security& security, UniqueHandle root, const ExplicitAccess& entry) {
     std::vector<UniqueHandle> pending;
     pending.push_back(std::move(root));
-    DirEntry entry;
+    DirEntry listed;
     FileIdentity identity{};
     while (!pending.empty()) {
         const UniqueHandle directory = std::move(pending.back());
         pending.pop_back();
         const std::unique_ptr<DirectoryListing> listing = files.open_directory_listing(directory.get());
         if (!listing) continue;
-        while (listing->next(entry)) {
+        while (listing->next(listed)) {
             // A link is neither granted nor entered: its target may lie outside the tree.
-            if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT_BIT) continue;
-            if (!is_plain_entry_name(entry.name)) continue;
-            UniqueHandle object = open_listed_entry(files, directory.get(), entry, identity);
+            if (listed.attributes & FILE_ATTRIBUTE_REPARSE_POINT_BIT) continue;
+            if (!is_plain_entry_name(listed.name)) continue;
+            UniqueHandle object = open_listed_entry(files, directory.get(), listed, identity);
             if (!object) continue;
-            (void)grant_object_access(security, object.get(), sid, access_mask);
+            (void)grant_object_access(security, object.get(), entry);
             // Entered even when its own grant failed: its contents may still be grantable.
             if (identity.attributes & FILE_ATTRIBUTE_DIRECTORY_BIT) pending.push_back(std::move(object));
         }
@@ -99,44 +138,13 @@ void grant_tree(Files& files, Security& security, UniqueHandle root, Sid sid,
 
 }  // namespace
 
-SandboxError grant_error(const GrantFault& fault, const OsString& path) {
-    switch (fault.step) {
-        case GrantFault::Step::Read: return sandbox_error::GetNamedSecurityInfoW{path, fault.code};
-        case GrantFault::Step::Merge: return sandbox_error::SetEntriesInAclW{path, fault.code};
-        case GrantFault::Step::Write: break;
-    }
-    return sandbox_error::SetNamedSecurityInfoW{path, fault.code};
-}
-
-std::optional<GrantFault> grant_object_access(Security& security, Handle object, Sid sid,
-                                              std::uint32_t access_mask) {
-    // Declared in this order so the new ACL is released before the descriptor.
-    SecurityDescriptor raw_descriptor = nullptr;
-    Acl old_dacl = nullptr;  // points into the descriptor; never released by itself
-    std::uint32_t code = security.get_security_info(object, SE_FILE_OBJECT_TYPE,
-                                                    DACL_SECURITY_INFORMATION_FLAG, &old_dacl,
-                                                    &raw_descriptor);
-    const LocalMemory<SecurityDescriptor> descriptor(security, raw_descriptor);
-    if (code != 0) return GrantFault{GrantFault::Step::Read, code};
-
-    const ExplicitAccess entry = access_entry(sid, access_mask);
-    Acl raw_new_dacl = nullptr;
-    code = security.set_entries_in_acl_w(1, &entry, old_dacl, &raw_new_dacl);
-    const LocalMemory<Acl> new_dacl(security, raw_new_dacl);
-    if (code != 0) return GrantFault{GrantFault::Step::Merge, code};
-
-    code = security.set_security_info(object, SE_FILE_OBJECT_TYPE, DACL_WRITE_FLAGS, new_dacl.get());
-    if (code != 0) return GrantFault{GrantFault::Step::Write, code};
-    return std::nullopt;
-}
-
 Status<SandboxError> grant_allow_set_root(Files& files, Security& security, const OsString& root,
                                           Sid sid, std::uint32_t access_mask, bool best_effort) {
     // A path with a NUL unit has no system form, so it cannot be opened.
     if (root.find(u'\0') != OsString::npos) return Ok{};
     const HandleResult opened = open_for_grant(
         [&](std::uint32_t access) {
-            return files.create_file_w(root.c_str(), access, SHARE_ALL, nullptr,
+            return files.create_file_w(root.c_str(), access, FILE_SHARE_ALL, nullptr,
                                           OPEN_EXISTING_DISPOSITION, OPEN_NO_FOLLOW_FLAGS);
         },
         true);
@@ -167,13 +175,15 @@ Status<SandboxError> grant_allow_set_root(Files& files, Security& security, cons
         return SandboxError{sandbox_error::GetNamedSecurityInfoW{root, opened.error}};
     }
 
-    if (const auto fault = grant_object_access(security, object.get(), sid, access_mask)) {
+    // One entry for the root and every object below it.
+    const ExplicitAccess entry = access_entry(sid, access_mask);
+    if (const auto fault = grant_object_access(security, object.get(), entry)) {
         if (best_effort) return Ok{};  // and nothing below it is touched
         return grant_error(*fault, root);
     }
     if (attributes & FILE_ATTRIBUTE_DIRECTORY_BIT) {
         // The walk takes the root's handle over, so it is listed through it.
-        grant_tree(files, security, std::move(object), sid, access_mask);
+        grant_tree(files, security, std::move(object), entry);
     }
     return Ok{};
 }

@@ -1,7 +1,6 @@
 #pragma once
 // Access entries for the container SID on allow-listed paths and the trees below them.
 #include <cstdint>
-#include <optional>
 
 #include "platform/files.h"
 #include "platform/security.h"
@@ -32,27 +31,12 @@ constexpr std::uint32_t SYNCHRONIZE_RIGHT = 0x00100000;
 constexpr std::uint32_t DACL_READ_RIGHTS = READ_CONTROL_RIGHT | FILE_READ_ATTRIBUTES_RIGHT | SYNCHRONIZE_RIGHT;
 constexpr std::uint32_t DACL_WRITE_RIGHTS = DACL_READ_RIGHTS | WRITE_DAC_RIGHT;
 
-// The root is opened by path with CreateFileW: all sharing, an existing
-// object, directories too, and a final reparse point itself, not its target.
-constexpr std::uint32_t SHARE_ALL = 7;
+// The root is opened by path with CreateFileW (all sharing, an existing object):
+// directories too, and a final reparse point itself, not its target.
 constexpr std::uint32_t OPEN_NO_FOLLOW_FLAGS = 0x02200000;  // BACKUP_SEMANTICS | OPEN_REPARSE_POINT
-
-// Which of the three DACL steps failed on an object, with the Win32 error.
-struct GrantFault {
-    enum class Step { Read, Merge, Write } step;
-    std::uint32_t code;
-};
-
-// The failure a root reports for a fault, named after the path-based call
-// that the parent knows.
-SandboxError grant_error(const GrantFault& fault, const OsString& path);
 
 // Grants `root` and, when it is a directory, everything below it.
 Status<SandboxError> grant_allow_set_root(Files& files, Security& security, const OsString& root,
                                           Sid sid, std::uint32_t access_mask, bool best_effort);
-
-// Adds one inheritable allow entry for `sid` to the DACL of the open `object`.
-std::optional<GrantFault> grant_object_access(Security& security, Handle object, Sid sid,
-                                              std::uint32_t access_mask);
 
 }  // namespace zub

@@ -26,7 +26,7 @@ class Win32FilesTest : public ::testing::Test {
 protected:
     // The walk's own open of a root: by path, a final link not followed.
     HandleResult open_path(const std::wstring& path) {
-        return platform.create_file_w(u16(path).c_str(), OPEN_RIGHTS, SHARE_ALL, nullptr,
+        return platform.create_file_w(u16(path).c_str(), OPEN_RIGHTS, FILE_SHARE_ALL, nullptr,
                                       OPEN_EXISTING_DISPOSITION, OPEN_NO_FOLLOW_FLAGS);
     }
 
