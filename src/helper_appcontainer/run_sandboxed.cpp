@@ -1,5 +1,7 @@
 #include "helper_appcontainer/run_sandboxed.h"
 
+#include <algorithm>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -11,6 +13,7 @@
 #include "platform/owned.h"
 #include "sandbox/container_capabilities.h"
 #include "sandbox/container_profile.h"
+#include "sandbox/grant_lock.h"
 #include "sandbox/grants.h"
 
 namespace zub {
@@ -23,7 +26,6 @@ constexpr std::uint32_t STARTF_USESTDHANDLES_FLAG = 0x00000100;
 constexpr std::uint32_t CHILD_CREATION_FLAGS = 0x00080604;
 constexpr std::uint32_t INFINITE_WAIT = 0xFFFFFFFF;
 constexpr std::uint32_t RESUME_FAILED = 0xFFFFFFFF;
-constexpr std::uint32_t WAIT_OBJECT_0_RESULT = 0;
 // The exit code of a suspended child that could not be confined and is ended instead.
 constexpr std::uint32_t UNCONFINED_CHILD_EXIT_CODE = 1;
 
@@ -43,6 +45,11 @@ Status<SandboxError> grant_all(Platform& platform, const HelperRequest& request,
         {request.writable_dirs, ALLOW_SET_WRITE_ACCESS, false},
         {request.readable_dirs_best_effort, ALLOW_SET_READ_ACCESS, true},
     };
+    const bool any_root = std::any_of(std::begin(grant_lists), std::end(grant_lists),
+                                      [](const GrantList& list) { return !list.roots.empty(); });
+    if (!any_root) return Ok{};
+    // Held until the last root's walk ends, on every path out of here.
+    const HeldGrantLock lock = take_grant_lock(platform);
     for (const GrantList& list : grant_lists) {
         for (const OsString& root : list.roots) {
             auto granted = grant_allow_set_root(platform, platform, root, sid, list.access_mask,

@@ -1,6 +1,8 @@
 #pragma once
 // Files and handles: opens by path and, inside a directory, by literal name;
 // what a handle holds; listings read through a handle.
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -11,11 +13,44 @@
 
 namespace zub {
 
+// A file's ID on its volume, 128 bits wide (ReFS needs them all; NTFS fills
+// the low 64). 0 and all ones mean the file system does not know it, so such
+// an ID never matches another.
+struct FileId {
+    std::array<std::uint8_t, 16> bytes{};
+    bool operator==(const FileId&) const = default;
+    bool is_known() const;
+    // Equal and known: the one test of identity the walk relies on.
+    bool same_object_as(const FileId& other) const { return is_known() && bytes == other.bytes; }
+    static FileId from_64(std::uint64_t id);
+};
+
+inline bool FileId::is_known() const {
+    bool all_zero = true;
+    bool all_ones = true;
+    for (const std::uint8_t byte : bytes) {
+        all_zero = all_zero && byte == 0;
+        all_ones = all_ones && byte == 0xFF;
+    }
+    return !all_zero && !all_ones;
+}
+
+// A 64-bit ID as its 128-bit form: zero-extended, except that the unknown
+// value (all ones) stays unknown.
+inline FileId FileId::from_64(std::uint64_t id) {
+    FileId wide;
+    const bool unknown = id == ~std::uint64_t{0};
+    for (std::size_t i = 0; i < wide.bytes.size(); ++i) {
+        wide.bytes[i] = unknown ? 0xFF : i < 8 ? static_cast<std::uint8_t>(id >> (8 * i)) : 0;
+    }
+    return wide;
+}
+
 // One entry of a directory listing ("." and ".." never appear).
 struct DirEntry {
     OsString name;
     std::uint32_t attributes;
-    std::uint64_t file_id;
+    FileId file_id;
 };
 
 // A listing read through a directory handle, which it borrows.
@@ -30,7 +65,7 @@ public:
 // and its file ID.
 struct FileIdentity {
     std::uint32_t attributes;
-    std::uint64_t file_id;
+    FileId file_id;
 };
 
 class Files {
@@ -47,7 +82,8 @@ public:
                                               std::uint32_t flags) = 0;
     // Opens `name` inside `directory` by its literal name (NtCreateFile with a
     // root directory; no Win32 path rules), a final reparse point itself and
-    // not its target, for backup intent.
+    // not its target, for backup intent, without waiting for an oplock break.
+    // An empty name opens `directory`'s own object again.
     virtual HandleResult open_relative(Handle directory, std::u16string_view name,
                                        std::uint32_t access) = 0;
     virtual BoolResult query_file_identity(Handle file, FileIdentity* identity) = 0;

@@ -6,6 +6,7 @@
 #include "platform/console.h"
 #include "platform/environment.h"
 #include "platform/files.h"
+#include "platform/grant_lock_service.h"
 #include "platform/processes.h"
 #include "platform/profile_service.h"
 #include "platform/security.h"
@@ -14,6 +15,7 @@ namespace zub {
 
 class Platform : public Console,
                  public Files,
+                 public GrantLockService,
                  public Security,
                  public ProfileService,
                  public Processes,

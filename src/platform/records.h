@@ -20,6 +20,17 @@ struct OpaqueSecurityDescriptor;
 using Acl = OpaqueAcl*;
 using SecurityDescriptor = OpaqueSecurityDescriptor*;
 
+// SECURITY_DESCRIPTOR in absolute form: the parts are pointers, not offsets.
+struct AbsoluteSecurityDescriptor {
+    std::uint8_t revision;
+    std::uint8_t sbz1;
+    std::uint16_t control;
+    Sid owner;
+    Sid group;
+    Acl sacl;
+    Acl dacl;
+};
+
 struct SidAndAttributes {
     Sid sid;
     std::uint32_t attributes;
@@ -124,6 +135,7 @@ constexpr std::uint32_t ERROR_NO_MORE_FILES_CODE = 18;
 constexpr std::uint32_t ERROR_SHARING_VIOLATION_CODE = 32;
 constexpr std::uint32_t ERROR_INSUFFICIENT_BUFFER_CODE = 122;
 constexpr std::uint32_t HRESULT_ALREADY_EXISTS = 0x800700B7;
+constexpr std::uint32_t WAIT_OBJECT_0_RESULT = 0;
 
 constexpr std::uint32_t OPEN_EXISTING_DISPOSITION = 3;
 constexpr std::uint32_t FILE_SHARE_ALL = 7;  // read | write | delete

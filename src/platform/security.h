@@ -12,14 +12,19 @@ public:
     virtual ~Security() = default;
     virtual BoolResult create_well_known_sid(std::uint32_t type, Sid domain_sid, void* buffer,
                                              std::uint32_t* size) = 0;
-    // The three DACL calls return a Win32 error code, 0 on success.
+    // GetSecurityInfo and SetEntriesInAclW return a Win32 error code, 0 on success.
     virtual std::uint32_t get_security_info(Handle object, std::uint32_t object_type,
                                             std::uint32_t security_info, Acl* dacl,
                                             SecurityDescriptor* descriptor) = 0;
     virtual std::uint32_t set_entries_in_acl_w(std::uint32_t count, const ExplicitAccess* entries,
                                                Acl old_acl, Acl* new_acl) = 0;
-    virtual std::uint32_t set_security_info(Handle object, std::uint32_t object_type,
-                                            std::uint32_t security_info, Acl dacl) = 0;
+    virtual BoolResult get_security_descriptor_control(SecurityDescriptor descriptor,
+                                                       std::uint16_t* control) = 0;
+    // Writes exactly the descriptor's parts named by `security_info` on the
+    // object: unlike SetSecurityInfo, nothing is propagated to objects below it
+    // and no parent is looked up.
+    virtual BoolResult set_kernel_object_security(Handle object, std::uint32_t security_info,
+                                                  const AbsoluteSecurityDescriptor* descriptor) = 0;
     // Releases what the security functions handed out.
     virtual void local_free(void* memory) = 0;
 };

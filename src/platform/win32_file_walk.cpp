@@ -1,7 +1,6 @@
 // Files reached by handle: relative opens by literal name, what a handle
 // holds, directory listings read through a handle.
-#include <windows.h>
-#include <winternl.h>
+#include "platform/win32_nt.h"
 
 #include <cstddef>
 #include <cstring>
@@ -17,25 +16,52 @@ constexpr std::size_t LISTING_BUFFER_BYTES = std::size_t{64} * 1024;
 
 bool is_dot_entry(std::u16string_view name) { return name == u"." || name == u".."; }
 
+// The two record layouts a listing may come in: the one with 128-bit file IDs
+// (Windows 8 and later), and the older one with 64-bit IDs, for file systems
+// and systems that refuse the first (Wine 8 answers 87).
+struct ExtendedRecords {
+    using Record = FILE_ID_EXTD_DIR_INFO;
+    static constexpr FILE_INFO_BY_HANDLE_CLASS RESTART = FileIdExtdDirectoryRestartInfo;
+    static constexpr FILE_INFO_BY_HANDLE_CLASS NEXT = FileIdExtdDirectoryInfo;
+    static FileId file_id(const Record& record) {
+        FileId id;
+        std::memcpy(id.bytes.data(), record.FileId.Identifier, id.bytes.size());
+        return id;
+    }
+};
+
+struct BothRecords {
+    using Record = FILE_ID_BOTH_DIR_INFO;
+    static constexpr FILE_INFO_BY_HANDLE_CLASS RESTART = FileIdBothDirectoryRestartInfo;
+    static constexpr FILE_INFO_BY_HANDLE_CLASS NEXT = FileIdBothDirectoryInfo;
+    static FileId file_id(const Record& record) {
+        return FileId::from_64(static_cast<std::uint64_t>(record.FileId.QuadPart));
+    }
+};
+
 // Entries come in batches, each one call of GetFileInformationByHandleEx:
 // first with the restart class, then with the plain class until the system
 // reports that no more files remain (or any other error, which ends it too).
+template <class Records>
 class HandleListing final : public DirectoryListing {
 public:
+    using Record = typename Records::Record;
+
     explicit HandleListing(HANDLE directory)
         : directory_(directory), buffer_(new std::uint64_t[LISTING_BUFFER_BYTES / 8]) {}
 
-    // False when not even the first batch could be read; an empty batch is an empty directory.
-    bool start() {
-        if (read_batch(FileIdBothDirectoryRestartInfo)) return true;
-        const DWORD error = GetLastError();
+    // False when not even the first batch could be read, with the error; an
+    // empty batch is an empty directory.
+    bool start(DWORD& error) {
+        if (read_batch(Records::RESTART)) return true;
+        error = GetLastError();
         return error == ERROR_NO_MORE_FILES || error == ERROR_FILE_NOT_FOUND;
     }
 
     bool next(DirEntry& entry) override {
         for (;;) {
-            if (offset_ == END && !read_batch(FileIdBothDirectoryInfo)) return false;
-            const FILE_ID_BOTH_DIR_INFO* info = entry_at(offset_);
+            if (offset_ == END && !read_batch(Records::NEXT)) return false;
+            const Record* info = entry_at(offset_);
             if (info == nullptr) {
                 // A record that would run past the buffer: the batch is not to be trusted.
                 finished_ = true;
@@ -47,19 +73,19 @@ public:
             if (name.empty() || is_dot_entry(name)) continue;
             entry.name.assign(name);
             entry.attributes = info->FileAttributes;
-            entry.file_id = static_cast<std::uint64_t>(info->FileId.QuadPart);
+            entry.file_id = Records::file_id(*info);
             return true;
         }
     }
 
 private:
     static constexpr std::size_t END = static_cast<std::size_t>(-1);
+    static constexpr std::size_t HEADER_BYTES = offsetof(Record, FileName);
 
     // The record at `offset`, when it lies wholly inside the buffer.
-    const FILE_ID_BOTH_DIR_INFO* entry_at(std::size_t offset) const {
-        constexpr std::size_t HEADER_BYTES = offsetof(FILE_ID_BOTH_DIR_INFO, FileName);
+    const Record* entry_at(std::size_t offset) const {
         if (offset % 8 != 0 || offset > LISTING_BUFFER_BYTES - HEADER_BYTES) return nullptr;
-        const auto* info = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(
+        const auto* info = reinterpret_cast<const Record*>(
             reinterpret_cast<const std::byte*>(buffer_.get()) + offset);
         if (info->FileNameLength > LISTING_BUFFER_BYTES - HEADER_BYTES - offset) return nullptr;
         return info;
@@ -71,7 +97,7 @@ private:
         // must read as no entry, never as what an earlier batch left behind. The
         // records it does write chain to their own end, so clearing the first
         // header is enough (an empty name, no next record).
-        std::memset(buffer_.get(), 0, offsetof(FILE_ID_BOTH_DIR_INFO, FileName));
+        std::memset(buffer_.get(), 0, HEADER_BYTES);
         if (!GetFileInformationByHandleEx(directory_, info_class, buffer_.get(), LISTING_BUFFER_BYTES)) {
             finished_ = true;
             return false;
@@ -85,6 +111,12 @@ private:
     std::size_t offset_ = END;
     bool finished_ = false;
 };
+
+// What a file system or system says when it does not know an information class.
+bool is_unknown_class_error(DWORD error) {
+    return error == ERROR_INVALID_PARAMETER || error == ERROR_INVALID_FUNCTION ||
+           error == ERROR_NOT_SUPPORTED;
+}
 
 }  // namespace
 
@@ -101,37 +133,49 @@ HandleResult Win32Platform::open_relative(Handle directory, std::u16string_view 
                                win32::to_win(directory), nullptr);
     IO_STATUS_BLOCK status_block{};
     HANDLE file = nullptr;
-    // Synchronous I/O needs SYNCHRONIZE, which CreateFileW would have added itself.
+    // Synchronous I/O needs SYNCHRONIZE, which CreateFileW would have added
+    // itself. Asking for READ_CONTROL or WRITE_DAC breaks an oplock; without
+    // FILE_COMPLETE_IF_OPLOCKED the open would wait, with no time limit, for a
+    // holder (a script, maybe hostile) to acknowledge the break. Security and
+    // listing calls on the handle do not wait for it.
     const NTSTATUS status = NtCreateFile(
         &file, access | SYNCHRONIZE, &attributes, &status_block, nullptr, 0,
         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
-        FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
-    if (status < 0) return {INVALID_HANDLE, static_cast<std::uint32_t>(RtlNtStatusToDosError(status))};
+        FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT | FILE_SYNCHRONOUS_IO_NONALERT |
+            FILE_COMPLETE_IF_OPLOCKED,
+        nullptr, 0);
+    if (!win32::nt_success(status)) {
+        return {INVALID_HANDLE, static_cast<std::uint32_t>(RtlNtStatusToDosError(status))};
+    }
     return {win32::from_win(file), 0};
 }
 
 BoolResult Win32Platform::query_file_identity(Handle file, FileIdentity* identity) {
     // Two narrow queries rather than GetFileInformationByHandle, which also asks
-    // for the volume's serial number: under Wine that is a round trip to the
-    // mount manager for every object of the walk.
+    // the mount manager for the volume's serial number under Wine: a round trip
+    // for every object of the walk. FileIdInfo gives all 128 bits of the ID.
     FILE_ATTRIBUTE_TAG_INFO tag{};
     if (!GetFileInformationByHandleEx(win32::to_win(file), FileAttributeTagInfo, &tag, sizeof tag)) {
         return win32::bool_result(FALSE);
     }
-    IO_STATUS_BLOCK status_block{};
-    FILE_INTERNAL_INFORMATION internal{};
-    const NTSTATUS status = NtQueryInformationFile(win32::to_win(file), &status_block, &internal,
-                                                   sizeof internal, FileInternalInformation);
-    if (status < 0) return {false, static_cast<std::uint32_t>(RtlNtStatusToDosError(status))};
+    FILE_ID_INFO id{};
+    if (!GetFileInformationByHandleEx(win32::to_win(file), FileIdInfo, &id, sizeof id)) {
+        return win32::bool_result(FALSE);
+    }
     identity->attributes = tag.FileAttributes;
-    identity->file_id = static_cast<std::uint64_t>(internal.IndexNumber.QuadPart);
+    static_assert(sizeof id.FileId.Identifier == sizeof identity->file_id.bytes);
+    std::memcpy(identity->file_id.bytes.data(), id.FileId.Identifier, identity->file_id.bytes.size());
     return {true, 0};
 }
 
 std::unique_ptr<DirectoryListing> Win32Platform::open_directory_listing(Handle directory) {
-    auto listing = std::make_unique<HandleListing>(win32::to_win(directory));
-    if (!listing->start()) return nullptr;
-    return listing;
+    DWORD error = 0;
+    auto extended = std::make_unique<HandleListing<ExtendedRecords>>(win32::to_win(directory));
+    if (extended->start(error)) return extended;
+    if (!is_unknown_class_error(error)) return nullptr;
+    auto both = std::make_unique<HandleListing<BothRecords>>(win32::to_win(directory));
+    if (both->start(error)) return both;
+    return nullptr;
 }
 
 std::optional<std::uint32_t> Win32Platform::attributes_from_directory_entry(const char16_t* path) {

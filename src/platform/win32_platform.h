@@ -25,8 +25,12 @@ public:
                                     SecurityDescriptor* descriptor) override;
     std::uint32_t set_entries_in_acl_w(std::uint32_t count, const ExplicitAccess* entries,
                                        Acl old_acl, Acl* new_acl) override;
-    std::uint32_t set_security_info(Handle object, std::uint32_t object_type,
-                                    std::uint32_t security_info, Acl dacl) override;
+    BoolResult get_security_descriptor_control(SecurityDescriptor descriptor,
+                                               std::uint16_t* control) override;
+    BoolResult set_kernel_object_security(Handle object, std::uint32_t security_info,
+                                          const AbsoluteSecurityDescriptor* descriptor) override;
+    HandleResult create_grant_mutex() override;
+    BoolResult release_mutex(Handle mutex) override;
     void local_free(void* memory) override;
     HandleResult open_relative(Handle directory, std::u16string_view name,
                                std::uint32_t access) override;

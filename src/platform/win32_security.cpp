@@ -1,4 +1,5 @@
-// AppContainer profile service, well-known SIDs, file DACLs, LocalFree and FreeSid.
+// AppContainer profile service, well-known SIDs, file DACLs read and written by handle,
+// LocalFree and FreeSid.
 #include <windows.h>
 
 #include <aclapi.h>
@@ -43,6 +44,14 @@ static_assert(offsetof(ExplicitAccess, access_mode) == offsetof(EXPLICIT_ACCESS_
 static_assert(offsetof(ExplicitAccess, inheritance) == offsetof(EXPLICIT_ACCESS_W, grfInheritance));
 static_assert(offsetof(ExplicitAccess, trustee) == offsetof(EXPLICIT_ACCESS_W, Trustee));
 
+static_assert(sizeof(AbsoluteSecurityDescriptor) == sizeof(SECURITY_DESCRIPTOR));
+static_assert(sizeof(SECURITY_DESCRIPTOR) == 40);
+static_assert(offsetof(AbsoluteSecurityDescriptor, control) == offsetof(SECURITY_DESCRIPTOR, Control));
+static_assert(offsetof(AbsoluteSecurityDescriptor, owner) == offsetof(SECURITY_DESCRIPTOR, Owner));
+static_assert(offsetof(AbsoluteSecurityDescriptor, group) == offsetof(SECURITY_DESCRIPTOR, Group));
+static_assert(offsetof(AbsoluteSecurityDescriptor, sacl) == offsetof(SECURITY_DESCRIPTOR, Sacl));
+static_assert(offsetof(AbsoluteSecurityDescriptor, dacl) == offsetof(SECURITY_DESCRIPTOR, Dacl));
+
 }  // namespace
 
 std::uint32_t Win32Platform::create_app_container_profile(const char16_t* name,
@@ -85,10 +94,21 @@ std::uint32_t Win32Platform::set_entries_in_acl_w(std::uint32_t count,
                             reinterpret_cast<PACL*>(new_acl));
 }
 
-std::uint32_t Win32Platform::set_security_info(Handle object, std::uint32_t object_type,
-                                               std::uint32_t security_info, Acl dacl) {
-    return SetSecurityInfo(win32::to_win(object), static_cast<SE_OBJECT_TYPE>(object_type),
-                           security_info, nullptr, nullptr, reinterpret_cast<PACL>(dacl), nullptr);
+BoolResult Win32Platform::get_security_descriptor_control(SecurityDescriptor descriptor,
+                                                           std::uint16_t* control) {
+    SECURITY_DESCRIPTOR_CONTROL bits = 0;
+    DWORD revision = 0;
+    const BoolResult result = win32::bool_result(GetSecurityDescriptorControl(descriptor, &bits, &revision));
+    *control = bits;
+    return result;
+}
+
+BoolResult Win32Platform::set_kernel_object_security(Handle object, std::uint32_t security_info,
+                                                     const AbsoluteSecurityDescriptor* descriptor) {
+    // The system only reads the descriptor; its declaration lacks the const.
+    return win32::bool_result(SetKernelObjectSecurity(
+        win32::to_win(object), security_info,
+        reinterpret_cast<PSECURITY_DESCRIPTOR>(const_cast<AbsoluteSecurityDescriptor*>(descriptor))));
 }
 
 void Win32Platform::local_free(void* memory) { LocalFree(memory); }

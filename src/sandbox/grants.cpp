@@ -1,5 +1,6 @@
 #include "sandbox/grants.h"
 
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -38,7 +39,10 @@ SandboxError grant_error(const GrantFault& fault, const OsString& path) {
     return sandbox_error::SetNamedSecurityInfoW{path, fault.code};
 }
 
-// Adds the allow entry to the DACL of the open `object`.
+// Adds the allow entry to the DACL of the open `object` and writes it back
+// through the same handle, for this object alone: the system's propagation to
+// existing objects below would be a second walk, one that costs the sum of all
+// subtree sizes and is not bound by this walk's checks.
 std::optional<GrantFault> grant_object_access(Security& security, Handle object,
                                               const ExplicitAccess& entry) {
     // Declared in this order so the new ACL is released before the descriptor.
@@ -49,14 +53,24 @@ std::optional<GrantFault> grant_object_access(Security& security, Handle object,
                                                     &raw_descriptor);
     const LocalMemory<SecurityDescriptor> descriptor(security, raw_descriptor);
     if (code != 0) return GrantFault{GrantFault::Step::Read, code};
+    std::uint16_t control = 0;
+    const BoolResult read_control = security.get_security_descriptor_control(descriptor.get(), &control);
+    if (!read_control.ok) return GrantFault{GrantFault::Step::Read, read_control.error};
 
     Acl raw_new_dacl = nullptr;
     code = security.set_entries_in_acl_w(1, &entry, old_dacl, &raw_new_dacl);
     const LocalMemory<Acl> new_dacl(security, raw_new_dacl);
     if (code != 0) return GrantFault{GrantFault::Step::Merge, code};
 
-    code = security.set_security_info(object, SE_FILE_OBJECT_TYPE, DACL_WRITE_FLAGS, new_dacl.get());
-    if (code != 0) return GrantFault{GrantFault::Step::Write, code};
+    // Not protected: the object inherits from its parent again. Its inherited
+    // entries keep their mark, so a later propagation from above replaces them.
+    AbsoluteSecurityDescriptor written{};
+    written.revision = SECURITY_DESCRIPTOR_REVISION_1;
+    written.control = SE_DACL_PRESENT_BIT | (control & SE_DACL_AUTO_INHERITED_BIT);
+    written.dacl = new_dacl.get();
+    const BoolResult set =
+        security.set_kernel_object_security(object, DACL_SECURITY_INFORMATION_FLAG, &written);
+    if (!set.ok) return GrantFault{GrantFault::Step::Write, set.error};
     return std::nullopt;
 }
 
@@ -64,26 +78,13 @@ bool may_retry_with_fewer_rights(std::uint32_t error) {
     return error == ERROR_ACCESS_DENIED_CODE || error == ERROR_SHARING_VIOLATION_CODE;
 }
 
-// Opens an object, first with every right the grant and the walk need, then
-// without the listing right (which alone can meet a sharing violation, or be
-// refused to an owner who may still write the DACL), then with reading rights
-// only, so that a DACL that cannot be written still fails at its write, and a
-// directory whose DACL cannot be written is still entered.
+// Opens an object with the rights its grant needs, then with reading rights
+// only, so that a DACL that cannot be written still fails at its write.
 template <class Open>
-HandleResult open_for_grant(Open open, bool may_list) {
-    const std::uint32_t list = may_list ? FILE_LIST_DIRECTORY_RIGHT : 0;
-    const std::uint32_t attempts[] = {DACL_WRITE_RIGHTS | list, DACL_WRITE_RIGHTS,
-                                      DACL_READ_RIGHTS | list};
-    HandleResult opened{INVALID_HANDLE, 0};
-    std::uint32_t previous = 0;
-    for (const std::uint32_t access : attempts) {
-        if (access == previous) continue;
-        previous = access;
-        opened = open(access);
-        if (is_closable_handle(opened.handle)) return opened;
-        if (!may_retry_with_fewer_rights(opened.error)) return opened;
-    }
-    return opened;
+HandleResult open_for_grant(Open open) {
+    HandleResult opened = open(DACL_WRITE_RIGHTS);
+    if (is_closable_handle(opened.handle) || !may_retry_with_fewer_rights(opened.error)) return opened;
+    return open(DACL_READ_RIGHTS);
 }
 
 // A listed name that the relative open takes as one component of this very
@@ -93,46 +94,76 @@ bool is_plain_entry_name(std::u16string_view name) {
     return name.find_first_of(std::u16string_view(u"\\/\0", 3)) == std::u16string_view::npos;
 }
 
-// Opens one listed entry relative to its directory and checks that the handle
-// holds what was listed: no reparse point (a link made in place since the
-// listing) and the same file ID (a different object under the same name).
-UniqueHandle open_listed_entry(Files& files, Handle directory, const DirEntry& entry,
-                               FileIdentity& identity) {
-    const bool listed_as_directory = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY_BIT) != 0;
-    const HandleResult opened = open_for_grant(
-        [&](std::uint32_t access) { return files.open_relative(directory, entry.name, access); },
-        listed_as_directory);
-    UniqueHandle object(files, opened.handle);
+// Checks that an object opened by name is the one expected: no reparse point
+// (a link made in place since it was listed) and the same, known file ID (not
+// another object under the same name).
+UniqueHandle checked(Files& files, UniqueHandle object, const FileId& expected, FileIdentity& identity) {
     if (!object) return {};
     if (!files.query_file_identity(object.get(), &identity).ok) return {};
     if (identity.attributes & FILE_ATTRIBUTE_REPARSE_POINT_BIT) return {};
-    if (identity.file_id != entry.file_id) return {};
+    if (!identity.file_id.same_object_as(expected)) return {};
     return object;
 }
 
-// Depth first with an explicit stack of open directory handles: the depth of
-// the tree costs memory, never call depth, and a pending directory is never
-// looked up again by name. Nothing below the root can fail the walk.
-void grant_tree(Files& files, Security& security, UniqueHandle root, const ExplicitAccess& entry) {
-    std::vector<UniqueHandle> pending;
-    pending.push_back(std::move(root));
+// A directory met in a listing and granted, waiting for its contents' turn:
+// its parent's handle (shared with its pending siblings), its name and its
+// identity. It holds no handle of its own, so the open handles of the walk
+// grow with its depth, never with the width of a directory.
+struct PendingDirectory {
+    std::shared_ptr<const UniqueHandle> parent;
+    OsString name;
+    FileId file_id;
+};
+
+// Grants every entry of `directory` in listing order; each subdirectory is
+// added to `pending` once granted (also when its grant failed: its contents
+// may still be grantable).
+void grant_entries(Files& files, Security& security, const std::shared_ptr<const UniqueHandle>& directory,
+                   const ExplicitAccess& entry, std::vector<PendingDirectory>& pending) {
+    const std::unique_ptr<DirectoryListing> listing = files.open_directory_listing(directory->get());
+    if (!listing) return;
     DirEntry listed;
     FileIdentity identity{};
-    while (!pending.empty()) {
-        const UniqueHandle directory = std::move(pending.back());
-        pending.pop_back();
-        const std::unique_ptr<DirectoryListing> listing = files.open_directory_listing(directory.get());
-        if (!listing) continue;
-        while (listing->next(listed)) {
-            // A link is neither granted nor entered: its target may lie outside the tree.
-            if (listed.attributes & FILE_ATTRIBUTE_REPARSE_POINT_BIT) continue;
-            if (!is_plain_entry_name(listed.name)) continue;
-            UniqueHandle object = open_listed_entry(files, directory.get(), listed, identity);
-            if (!object) continue;
-            (void)grant_object_access(security, object.get(), entry);
-            // Entered even when its own grant failed: its contents may still be grantable.
-            if (identity.attributes & FILE_ATTRIBUTE_DIRECTORY_BIT) pending.push_back(std::move(object));
+    while (listing->next(listed)) {
+        // A link is neither granted nor entered: its target may lie outside the tree.
+        if (listed.attributes & FILE_ATTRIBUTE_REPARSE_POINT_BIT) continue;
+        if (!is_plain_entry_name(listed.name)) continue;
+        const HandleResult opened = open_for_grant(
+            [&](std::uint32_t access) { return files.open_relative(directory->get(), listed.name, access); });
+        const UniqueHandle object =
+            checked(files, UniqueHandle(files, opened.handle), listed.file_id, identity);
+        if (!object) continue;
+        (void)grant_object_access(security, object.get(), entry);
+        if (identity.attributes & FILE_ATTRIBUTE_DIRECTORY_BIT) {
+            pending.push_back({directory, listed.name, identity.file_id});
         }
+    }
+}
+
+// The next pending directory that still is what was granted, opened again
+// relative to its parent for listing; null when none is left.
+std::shared_ptr<const UniqueHandle> reopen_next(Files& files, std::vector<PendingDirectory>& pending) {
+    FileIdentity identity{};
+    while (!pending.empty()) {
+        const PendingDirectory next = std::move(pending.back());
+        pending.pop_back();
+        const HandleResult opened = files.open_relative(next.parent->get(), next.name, DIRECTORY_LIST_RIGHTS);
+        UniqueHandle directory = checked(files, UniqueHandle(files, opened.handle), next.file_id, identity);
+        if (directory && (identity.attributes & FILE_ATTRIBUTE_DIRECTORY_BIT)) {
+            return std::make_shared<const UniqueHandle>(std::move(directory));
+        }
+    }
+    return nullptr;
+}
+
+// Depth first, every object granted before its contents: the order of grants
+// is the listing order, the directory listed next the last one found. Nothing
+// below the root can fail the walk.
+void grant_tree(Files& files, Security& security, UniqueHandle root, const ExplicitAccess& entry) {
+    std::vector<PendingDirectory> pending;
+    for (auto directory = std::make_shared<const UniqueHandle>(std::move(root)); directory;
+         directory = reopen_next(files, pending)) {
+        grant_entries(files, security, directory, entry, pending);
     }
 }
 
@@ -142,23 +173,21 @@ Status<SandboxError> grant_allow_set_root(Files& files, Security& security, cons
                                           Sid sid, std::uint32_t access_mask, bool best_effort) {
     // A path with a NUL unit has no system form, so it cannot be opened.
     if (root.find(u'\0') != OsString::npos) return Ok{};
-    const HandleResult opened = open_for_grant(
-        [&](std::uint32_t access) {
-            return files.create_file_w(root.c_str(), access, FILE_SHARE_ALL, nullptr,
-                                          OPEN_EXISTING_DISPOSITION, OPEN_NO_FOLLOW_FLAGS);
-        },
-        true);
-    UniqueHandle object(files, opened.handle);
+    // Attributes and SYNCHRONIZE only: such an open breaks no oplock, meets no
+    // sharing check, and keeps the path's Win32 meaning (the system converts it).
+    const HandleResult located = files.create_file_w(root.c_str(), LOCATE_RIGHTS, FILE_SHARE_ALL, nullptr,
+                                                     OPEN_EXISTING_DISPOSITION, OPEN_NO_FOLLOW_FLAGS);
+    UniqueHandle located_root(files, located.handle);
 
     std::uint32_t attributes = 0;
-    FileIdentity identity{};
-    if (object) {
+    if (located_root) {
         // Attributes that cannot be read skip the root, as a missing one.
-        if (!files.query_file_identity(object.get(), &identity).ok) return Ok{};
+        FileIdentity identity{};
+        if (!files.query_file_identity(located_root.get(), &identity).ok) return Ok{};
         attributes = identity.attributes;
     } else {
         // In use or refused: the directory entry still shows what the path is.
-        if (!may_retry_with_fewer_rights(opened.error)) return Ok{};  // missing, or no such path
+        if (!may_retry_with_fewer_rights(located.error)) return Ok{};  // missing, or no such path
         const std::optional<std::uint32_t> listed = files.attributes_from_directory_entry(root.c_str());
         if (!listed) return Ok{};
         attributes = *listed;
@@ -169,6 +198,18 @@ Status<SandboxError> grant_allow_set_root(Files& files, Security& security, cons
         if (best_effort) return Ok{};
         return SandboxError{sandbox_error::ReparsePoint{root}};
     }
+    // The same object again, with the rights of the grant and the listing:
+    // relative to the first handle, so nothing is resolved by name twice.
+    HandleResult opened{INVALID_HANDLE, located.error};
+    if (located_root) {
+        opened = files.open_relative(located_root.get(), u"", DACL_WRITE_RIGHTS | FILE_LIST_DIRECTORY_RIGHT);
+        if (!is_closable_handle(opened.handle) && may_retry_with_fewer_rights(opened.error)) {
+            opened = open_for_grant(
+                [&](std::uint32_t access) { return files.open_relative(located_root.get(), u"", access); });
+        }
+        located_root.reset();
+    }
+    UniqueHandle object(files, opened.handle);
     if (!object) {
         // Its DACL cannot be read without a handle.
         if (best_effort) return Ok{};

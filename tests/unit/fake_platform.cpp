@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <iterator>
@@ -79,12 +80,19 @@ void FakePlatform::expect_all_released() {
 void FakePlatform::add_node(const OsString& path, std::uint32_t attributes) {
     FakeNode& node = files[path];
     node.attributes = attributes;
-    node.file_id = next_file_id_++;
+    node.file_id = new_file_id();
     const OsString parent = parent_of(path);
     auto it = files.find(parent);
     if (!parent.empty() && it != files.end()) {
         it->second.children.push_back(path.substr(parent.size() + 1));
     }
+}
+
+FileId FakePlatform::new_file_id() {
+    if (volume == FakeVolume::NoIds) return FileId{};
+    FileId id = FileId::from_64(next_file_id_++);
+    if (volume == FakeVolume::Refs) id.bytes[12] = 0x5A;  // beyond what 64 bits hold
+    return id;
 }
 
 void FakePlatform::add_dir(const OsString& path) { add_node(path, FILE_ATTRIBUTE_DIRECTORY_BIT); }
@@ -109,7 +117,7 @@ void FakePlatform::replace_with_link(const OsString& path, const OsString& targe
     }
     FakeNode& node = files[path];  // keeps its place in its parent's listing
     node.attributes = FILE_ATTRIBUTE_REPARSE_POINT_BIT | FILE_ATTRIBUTE_DIRECTORY_BIT;
-    node.file_id = next_file_id_++;
+    node.file_id = new_file_id();
     node.link_target = target;
 }
 
@@ -153,7 +161,10 @@ std::string_view op_name(Op op) {
         case Op::CreateWellKnownSid: return "CreateWellKnownSid";
         case Op::GetSecurityInfo: return "GetSecurityInfo";
         case Op::SetEntriesInAclW: return "SetEntriesInAclW";
-        case Op::SetSecurityInfo: return "SetSecurityInfo";
+        case Op::GetSecurityDescriptorControl: return "GetSecurityDescriptorControl";
+        case Op::SetKernelObjectSecurity: return "SetKernelObjectSecurity";
+        case Op::CreateGrantMutex: return "CreateGrantMutex";
+        case Op::ReleaseMutex: return "ReleaseMutex";
         case Op::LocalFree: return "LocalFree";
         case Op::FreeSid: return "FreeSid";
         case Op::NtCreateFile: return "NtCreateFile";
@@ -352,6 +363,7 @@ std::uint32_t FakePlatform::get_security_info(Handle object, std::uint32_t objec
     if (!(file_handles_.at(object).access & 0x00020000)) return ERROR_ACCESS_DENIED_CODE;  // READ_CONTROL
     touched.push_back({"read", path});
     *descriptor = static_cast<SecurityDescriptor>(allocate("sd"));
+    descriptor_controls_[*descriptor] = files.at(path).dacl_control;
     // The old DACL lives inside the descriptor and is never released by itself.
     *dacl = reinterpret_cast<Acl>(*descriptor);
     return 0;
@@ -367,16 +379,54 @@ std::uint32_t FakePlatform::set_entries_in_acl_w(std::uint32_t count, const Expl
     return 0;
 }
 
-std::uint32_t FakePlatform::set_security_info(Handle object, std::uint32_t object_type,
-                                              std::uint32_t security_info, Acl dacl) {
+BoolResult FakePlatform::get_security_descriptor_control(SecurityDescriptor descriptor,
+                                                          std::uint16_t* control) {
+    if (auto code = enter(Op::GetSecurityDescriptorControl, name_of(descriptor))) return {false, *code};
+    EXPECT_TRUE(live_memory_.count(descriptor)) << "descriptor is not live";
+    *control = descriptor_controls_[descriptor];
+    return {true, 0};
+}
+
+BoolResult FakePlatform::set_kernel_object_security(Handle object, std::uint32_t security_info,
+                                                    const AbsoluteSecurityDescriptor* descriptor) {
     const OsString path = object_path(object);
-    if (auto code = enter(Op::SetSecurityInfo, text(path.c_str()))) return *code;
-    EXPECT_EQ(object_type, 1u);
-    EXPECT_TRUE(live_memory_.count(dacl)) << "new ACL is not live";
-    if (!(file_handles_.at(object).access & 0x00040000)) return ERROR_ACCESS_DENIED_CODE;  // WRITE_DAC
+    if (auto code = enter(Op::SetKernelObjectSecurity, text(path.c_str()))) return {false, *code};
+    EXPECT_EQ(descriptor->revision, 1u);
+    EXPECT_EQ(descriptor->owner, nullptr);
+    EXPECT_EQ(descriptor->group, nullptr);
+    EXPECT_EQ(descriptor->sacl, nullptr);
+    EXPECT_TRUE(live_memory_.count(descriptor->dacl)) << "new ACL is not live";
+    if (!(file_handles_.at(object).access & 0x00040000)) return {false, ERROR_ACCESS_DENIED_CODE};  // WRITE_DAC
     touched.push_back({"write", path});
-    for (const ExplicitAccess& entry : acl_entries_[dacl]) grants.push_back({path, entry, security_info});
-    return 0;
+    for (const ExplicitAccess& entry : acl_entries_[descriptor->dacl]) {
+        grants.push_back({path, entry, security_info, descriptor->control});
+    }
+    FakeNode& node = files.at(path);
+    node.dacl_control = descriptor->control;
+    ++dacl_writes;
+    ++dacl_writes_if_propagated;
+    if (node.attributes & FILE_ATTRIBUTE_DIRECTORY_BIT) {
+        // Everything below, as the propagation of SetSecurityInfo would reach it.
+        const OsString below = path + u"\\";
+        for (auto it = files.lower_bound(below); it != files.end() && it->first.compare(0, below.size(), below) == 0; ++it) {
+            ++dacl_writes_if_propagated;
+        }
+    }
+    return {true, 0};
+}
+
+HandleResult FakePlatform::create_grant_mutex() {
+    if (auto code = enter(Op::CreateGrantMutex, "")) return {INVALID_HANDLE, *code};
+    EXPECT_EQ(grant_mutex_, NO_HANDLE) << "the grant mutex made twice";
+    grant_mutex_ = open_handle("grant-mutex");
+    return {grant_mutex_, 0};
+}
+
+BoolResult FakePlatform::release_mutex(Handle mutex) {
+    EXPECT_TRUE(mutex == grant_mutex_ && grant_mutex_held_) << "ReleaseMutex of a mutex not held";
+    grant_mutex_held_ = false;
+    if (auto code = enter(Op::ReleaseMutex, name_of(mutex))) return {false, *code};
+    return {true, 0};
 }
 
 void FakePlatform::local_free(void* memory) { release(memory, Op::LocalFree); }
@@ -397,6 +447,7 @@ void FakePlatform::release(void* memory, Op operation) {
     }
     live_memory_.erase(memory);
     freed_memory_.insert(memory);
+    descriptor_controls_.erase(memory);
     acl_entries_.erase(memory);
 }
 
@@ -408,6 +459,7 @@ HandleResult FakePlatform::open_object(const OsString& path, std::uint32_t acces
     touched.push_back({"open", path});
     const Handle handle = open_handle("obj:" + to_utf8_lossy(path));
     file_handles_[handle] = {node.file_id, access};
+    peak_file_handles = std::max(peak_file_handles, file_handles_.size());
     return {handle, 0};
 }
 
@@ -418,7 +470,7 @@ OsString FakePlatform::object_path(Handle handle) const {
         return {};
     }
     for (const auto& [path, node] : files) {
-        if (node.file_id == it->second.file_id) return path;
+        if (node.file_id.bytes == it->second.file_id.bytes) return path;
     }
     return {};
 }
@@ -426,9 +478,21 @@ OsString FakePlatform::object_path(Handle handle) const {
 HandleResult FakePlatform::open_relative(Handle directory, std::u16string_view name,
                                          std::uint32_t access) {
     const OsString parent = object_path(directory);
-    const OsString path = parent + u"\\" + OsString(name);  // literally: no trimming
+    // Literally: no trimming. An empty name is the directory's own object.
+    const OsString path = name.empty() ? parent : parent + u"\\" + OsString(name);
     if (auto code = enter(Op::NtCreateFile, text(path.c_str()))) return {INVALID_HANDLE, *code};
     EXPECT_EQ(access & ~0x00160081u, 0u) << "only DACL, attribute, listing and wait rights";
+    // An oplock held on the object does not hold the open up: it completes
+    // while the break is in progress.
+    // The handle's own object, whatever has become of its name since.
+    if (name.empty()) return parent.empty() ? HandleResult{INVALID_HANDLE, ERROR_FILE_NOT_FOUND_CODE}
+                                            : open_object(parent, access);
+    if (name.find(u'\\') != std::u16string_view::npos) {
+        // More than one component: the system follows links in all but the last.
+        const std::optional<OsString> target = resolve(path, false);
+        if (parent.empty() || !target) return {INVALID_HANDLE, ERROR_FILE_NOT_FOUND_CODE};
+        return open_object(*target, access);
+    }
     auto it = files.find(path);
     if (parent.empty() || it == files.end()) return {INVALID_HANDLE, ERROR_FILE_NOT_FOUND_CODE};
     if (follows_links_like_wine && it->second.link_target) {
@@ -463,6 +527,12 @@ std::unique_ptr<DirectoryListing> FakePlatform::open_directory_listing(Handle di
     const OsString prefix = path + u"\\";
     for (const OsString& name : it->second.children) {
         auto child = files.find(prefix + name);
+        // A name of more than one component, as a hostile file system may list
+        // one: what it leads to.
+        if (child == files.end() && name.find(u'\\') != OsString::npos) {
+            const std::optional<OsString> target = resolve(prefix + name, false);
+            if (target) child = files.find(*target);
+        }
         // Entries that vanished since they were added are not listed.
         if (child != files.end()) entries.push_back({name, child->second.attributes, child->second.file_id});
     }
@@ -600,6 +670,11 @@ std::uint32_t FakePlatform::wait_for_single_object(Handle handle, std::uint32_t 
     if (auto code = enter(Op::WaitForSingleObject, name_of(handle) + " " + hex(milliseconds))) {
         return *code;
     }
+    if (handle != NO_HANDLE && handle == grant_mutex_) {
+        EXPECT_FALSE(grant_mutex_held_) << "the grant mutex waited for twice";
+        grant_mutex_held_ = grant_mutex_wait_result == 0 || grant_mutex_wait_result == 0x80;
+        return grant_mutex_wait_result;
+    }
     return wait_result;
 }
 
@@ -636,6 +711,12 @@ HandleResult FakePlatform::create_file_w(const char16_t* name, std::uint32_t acc
         const bool no_follow = (flags_and_attributes & 0x00200000) != 0;
         const std::optional<OsString> path = resolve(name, !no_follow || follows_links_like_wine);
         if (!path) return {INVALID_HANDLE, ERROR_FILE_NOT_FOUND_CODE};
+        // Only attributes and SYNCHRONIZE leave an oplock unbroken; anything
+        // more would wait, without a time limit, for its holder.
+        if (files.at(*path).oplocked && (access & ~0x00100080u) != 0) {
+            ADD_FAILURE() << "CreateFileW would wait for an oplock break on " << text(name);
+            return {INVALID_HANDLE, 0xFFFFFFFF};
+        }
         return open_object(*path, access);
     }
     created_files.push_back({name, access, share_mode,
@@ -658,6 +739,11 @@ bool FakePlatform::close_handle(Handle handle) {
         return false;
     }
     if (it->second == "helper-std") ADD_FAILURE() << "closed the helper's own standard handle " << name;
+    if (handle == grant_mutex_) {
+        // Closed while held, the mutex would be left abandoned to the next helper.
+        EXPECT_FALSE(grant_mutex_held_) << "the grant mutex closed while held";
+        grant_mutex_ = NO_HANDLE;
+    }
     open_handles_.erase(it);
     closed_handles_.insert(handle);
     file_handles_.erase(handle);

@@ -2,8 +2,8 @@
 // A small in-memory Windows for the logic's tests: a file tree with DACL entry
 // lists, a profile registry, a handle table and a security-memory table that
 // fail the test on a double release, a close of 0 or -1 or a leak, a call log
-// for order assertions, and scripted failures ("the 2nd SetSecurityInfo
-// returns 5").
+// for order assertions, and scripted failures ("the 2nd SetKernelObjectSecurity
+// fails with 5").
 #include <array>
 #include <functional>
 #include <iosfwd>
@@ -27,7 +27,8 @@ enum class Op {
     GetCommandLineW, GetModuleFileNameW, GetStdHandle, GetConsoleMode, GetConsoleOutputCP,
     WriteConsoleW, WriteFile, ExitProcess,
     CreateAppContainerProfile, DeriveAppContainerSidFromAppContainerName, CreateWellKnownSid,
-    GetSecurityInfo, SetEntriesInAclW, SetSecurityInfo, LocalFree, FreeSid,
+    GetSecurityInfo, GetSecurityDescriptorControl, SetEntriesInAclW, SetKernelObjectSecurity,
+    LocalFree, FreeSid, CreateGrantMutex, ReleaseMutex,
     NtCreateFile, QueryFileIdentity, GetFileInformationByHandleEx, FindFirstFileExW,
     InitializeProcThreadAttributeList, UpdateProcThreadAttribute, DeleteProcThreadAttributeList,
     CreateJobObjectW, SetInformationJobObject, CreateProcessW, AssignProcessToJobObject,
@@ -49,9 +50,15 @@ struct FakeNode {
     std::uint32_t attributes = 0;
     std::vector<OsString> children;     // entry names in listing order
     std::uint32_t denied_access = 0;    // rights an open asking for them is refused
-    std::uint64_t file_id = 0;
+    FileId file_id;
     std::optional<OsString> link_target;  // a reparse point's target path
+    std::uint16_t dacl_control = 0x0404;  // SE_DACL_PRESENT | SE_DACL_AUTO_INHERITED
+    bool oplocked = false;                // a script holds an oplock on it
 };
+
+// What a volume reports as file IDs: NTFS-like 64-bit IDs, ReFS-like IDs that
+// use the high 64 bits too, or none (0) at all.
+enum class FakeVolume { Ntfs, Refs, NoIds };
 
 // One object that an open, a DACL read or write, or a listing reached.
 struct Touch {
@@ -63,6 +70,7 @@ struct RecordedGrant {
     OsString path;
     ExplicitAccess entry;
     std::uint32_t security_info;
+    std::uint16_t control;  // of the descriptor written
 };
 
 struct RecordedCreateFile {
@@ -104,6 +112,8 @@ public:
     std::uint32_t child_exit_code = 0;
     std::uint32_t wait_result = 0;
     std::size_t attribute_list_size = 48;
+    FakeVolume volume = FakeVolume::Ntfs;  // for the IDs of objects added from now on
+    std::uint32_t grant_mutex_wait_result = 0;
 
     void add_dir(const OsString& path);
     void add_file(const OsString& path);
@@ -133,6 +143,12 @@ public:
     std::vector<Op> operations() const;  // the operations of `log`
     int calls(Op operation) const;
     std::vector<RecordedGrant> grants;             // successful DACL writes, in order
+    // The objects that DACL writes reached: one each as the walk writes them,
+    // and what SetSecurityInfo's propagation would have written besides (one
+    // write for every object below a directory).
+    std::uint64_t dacl_writes = 0;
+    std::uint64_t dacl_writes_if_propagated = 0;
+    std::size_t peak_file_handles = 0;  // file and directory handles open at once
     std::vector<OsString> listed;                  // directories whose listing was opened
     std::vector<Touch> touched;                    // every object reached, in order
     std::vector<OsString> profile_names;           // names passed to the profile calls
@@ -168,8 +184,12 @@ public:
                                     SecurityDescriptor* descriptor) override;
     std::uint32_t set_entries_in_acl_w(std::uint32_t count, const ExplicitAccess* entries,
                                        Acl old_acl, Acl* new_acl) override;
-    std::uint32_t set_security_info(Handle object, std::uint32_t object_type,
-                                    std::uint32_t security_info, Acl dacl) override;
+    BoolResult get_security_descriptor_control(SecurityDescriptor descriptor,
+                                               std::uint16_t* control) override;
+    BoolResult set_kernel_object_security(Handle object, std::uint32_t security_info,
+                                          const AbsoluteSecurityDescriptor* descriptor) override;
+    HandleResult create_grant_mutex() override;
+    BoolResult release_mutex(Handle mutex) override;
     void local_free(void* memory) override;
     HandleResult open_relative(Handle directory, std::u16string_view name,
                                std::uint32_t access) override;
@@ -226,7 +246,7 @@ private:
     // The current path of the object an open file handle refers to; empty once it is gone.
     OsString object_path(Handle handle) const;
     struct FileHandle {
-        std::uint64_t file_id;
+        FileId file_id;
         std::uint32_t access;
     };
     struct Hook {
@@ -241,6 +261,10 @@ private:
     std::vector<std::function<void(FakePlatform&)>> due_changes_;
     std::map<Handle, FileHandle> file_handles_;
     std::uint64_t next_file_id_ = 1000;
+    FileId new_file_id();
+    Handle grant_mutex_ = NO_HANDLE;
+    bool grant_mutex_held_ = false;
+    std::map<const void*, std::uint16_t> descriptor_controls_;
     Handle next_handle_ = 0x100;
     std::map<Handle, std::string> open_handles_;
     std::set<Handle> closed_handles_;

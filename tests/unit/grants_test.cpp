@@ -32,16 +32,23 @@ std::vector<std::string> calls_of(const FakePlatform& fake, Op operation) {
     return entries;
 }
 
-TEST(Grants, AccessEntryAndWriteFlagsForEachMask) {
-    for (std::uint32_t mask : {ALLOW_SET_READ_ACCESS, ALLOW_SET_WRITE_ACCESS}) {
+TEST(Grants, AccessEntryAndDescriptorForEachMask) {
+    // The control bits read, and those written: never protected, auto-inherited as it was.
+    const std::pair<std::uint16_t, std::uint16_t> controls[] = {
+        {0x0404, 0x0404}, {0x1404, 0x0404}, {0x1004, 0x0004}, {0x8004, 0x0004}};
+    for (std::uint32_t mask : {ALLOW_SET_READ_ACCESS, ALLOW_SET_WRITE_ACCESS})
+    for (const auto& [read, written] : controls) {
+        SCOPED_TRACE(read);
         FakePlatform fake;
         fake.add_file(u"C:\\w\\f.txt");
+        fake.files[u"C:\\w\\f.txt"].dacl_control = read;
         ASSERT_TRUE(grant_allow_set_root(fake, fake, u"C:\\w\\f.txt", SID, mask, false));
 
         ASSERT_EQ(fake.grants.size(), 1u);
         const test::RecordedGrant& grant = fake.grants[0];
         EXPECT_EQ(grant.path, u"C:\\w\\f.txt");
-        EXPECT_EQ(grant.security_info, 0x20000004u);
+        EXPECT_EQ(grant.security_info, 4u);
+        EXPECT_EQ(grant.control, written);
         EXPECT_EQ(grant.entry.access_permissions, mask);
         EXPECT_EQ(grant.entry.access_mode, 1u);
         EXPECT_EQ(grant.entry.inheritance, 3u);
@@ -51,11 +58,14 @@ TEST(Grants, AccessEntryAndWriteFlagsForEachMask) {
         EXPECT_EQ(grant.entry.trustee.trustee_type, 2u);
         EXPECT_EQ(grant.entry.trustee.name, SID);
 
-        // A file root: one grant, no listing, the new ACL released before its descriptor.
+        // A file root: located by path, opened again through that handle, one
+        // grant, no listing, the new ACL released before its descriptor.
         EXPECT_EQ(fake.operations(),
-                  (std::vector<Op>{Op::CreateFileW, Op::QueryFileIdentity,
-                                   Op::GetSecurityInfo, Op::SetEntriesInAclW, Op::SetSecurityInfo,
-                                   Op::LocalFree, Op::LocalFree, Op::CloseHandle}));
+                  (std::vector<Op>{Op::CreateFileW, Op::QueryFileIdentity, Op::NtCreateFile,
+                                   Op::CloseHandle, Op::GetSecurityInfo,
+                                   Op::GetSecurityDescriptorControl, Op::SetEntriesInAclW,
+                                   Op::SetKernelObjectSecurity, Op::LocalFree, Op::LocalFree,
+                                   Op::CloseHandle}));
         EXPECT_EQ(calls_of(fake, Op::LocalFree), (std::vector<std::string>{"acl:2", "sd:1"}));
     }
 }
@@ -80,6 +90,12 @@ TEST(Grants, RootFailuresOnPlainAndBestEffortLists) {
          SandboxError{sandbox_error::ReparsePoint{root}}, {}},
         {"file symlink", [&](FakePlatform& f) { f.add_reparse_point(root, false); },
          SandboxError{sandbox_error::ReparsePoint{root}}, {}},
+        {"junction to a directory elsewhere",
+         [&](FakePlatform& f) { f.add_dir(u"C:\\elsewhere"); f.add_reparse_point(root, true, u"C:\\elsewhere"); },
+         SandboxError{sandbox_error::ReparsePoint{root}}, {}},
+        {"opened again, refused otherwise",
+         [&](FakePlatform& f) { f.add_dir(root); f.fail(Op::NtCreateFile, 1, 123); },
+         SandboxError{sandbox_error::GetNamedSecurityInfoW{root, 123}}, {}},
         // Refused or in use: the directory entry shows what it is, the DACL read fails.
         {"refused junction",
          [&](FakePlatform& f) { f.add_reparse_point(root); f.files[root].denied_access = ~0u; },
@@ -94,11 +110,14 @@ TEST(Grants, RootFailuresOnPlainAndBestEffortLists) {
         {"GetSecurityInfo",
          [&](FakePlatform& f) { f.add_dir(root); f.fail(Op::GetSecurityInfo, 1, 5); },
          SandboxError{sandbox_error::GetNamedSecurityInfoW{root, 5}}, {}},
+        {"GetSecurityDescriptorControl",
+         [&](FakePlatform& f) { f.add_dir(root); f.fail(Op::GetSecurityDescriptorControl, 1, 1338); },
+         SandboxError{sandbox_error::GetNamedSecurityInfoW{root, 1338}}, {"sd:1"}},
         {"SetEntriesInAclW",
          [&](FakePlatform& f) { f.add_dir(root); f.fail(Op::SetEntriesInAclW, 1, 87); },
          SandboxError{sandbox_error::SetEntriesInAclW{root, 87}}, {"sd:1"}},
-        {"SetSecurityInfo",
-         [&](FakePlatform& f) { f.add_dir(root); f.fail(Op::SetSecurityInfo, 1, 1314); },
+        {"SetKernelObjectSecurity",
+         [&](FakePlatform& f) { f.add_dir(root); f.fail(Op::SetKernelObjectSecurity, 1, 1314); },
          SandboxError{sandbox_error::SetNamedSecurityInfoW{root, 1314}}, {"acl:2", "sd:1"}},
         // Opened for reading only, so the write itself is refused, as by path.
         {"DACL not writable",
@@ -161,9 +180,13 @@ void add_small_tree(FakePlatform& fake) {
 }
 
 TEST(Grants, TreeIsGrantedDepthFirstParentsBeforeChildren) {
-    for (bool best_effort : {false, true}) {
+    for (bool best_effort : {false, true})
+    for (test::FakeVolume volume : {test::FakeVolume::Ntfs, test::FakeVolume::Refs}) {
         FakePlatform fake;
+        fake.volume = volume;
         add_small_tree(fake);
+        // A script's oplocks hold no open up.
+        fake.files[u"R"].oplocked = fake.files[u"R\\a"].oplocked = true;
         ASSERT_TRUE(grant_allow_set_root(fake, fake, u"R", SID, ALLOW_SET_READ_ACCESS, best_effort));
 
         EXPECT_EQ(granted_paths(fake),
@@ -175,12 +198,24 @@ TEST(Grants, TreeIsGrantedDepthFirstParentsBeforeChildren) {
         for (const test::RecordedGrant& grant : fake.grants) {
             EXPECT_EQ(grant.entry.access_permissions, ALLOW_SET_READ_ACCESS);
         }
-        // Only the root is reached by path; each entry is opened once, by its
-        // name relative to its directory, and links are never opened.
+        // Only the root is reached by path; each entry is opened by its name
+        // relative to its directory (a directory again for its listing), the
+        // root again through its own handle, and links are never opened.
         EXPECT_EQ(fake.calls(Op::CreateFileW), 1);
-        EXPECT_EQ(calls_of(fake, Op::NtCreateFile).size(), 8u);
+        EXPECT_EQ(calls_of(fake, Op::NtCreateFile).size(), 1u + 8u + 4u);
         EXPECT_EQ(fake.calls(Op::FindFirstFileExW), 0);
+        // One DACL write per object: the system's propagation would have made 26.
+        EXPECT_EQ(fake.dacl_writes, 9u);
+        EXPECT_EQ(fake.dacl_writes_if_propagated, 26u);
     }
+}
+
+TEST(Grants, VolumeWithoutFileIdsGrantsTheRootOnly) {
+    FakePlatform fake;
+    fake.volume = test::FakeVolume::NoIds;
+    add_small_tree(fake);
+    ASSERT_TRUE(grant_allow_set_root(fake, fake, u"R", SID, ALLOW_SET_READ_ACCESS, false));
+    EXPECT_EQ(granted_paths(fake), std::vector<OsString>{u"R"});
 }
 
 TEST(Grants, FailuresBelowTheRootAreIgnored) {
@@ -195,13 +230,23 @@ TEST(Grants, FailuresBelowTheRootAreIgnored) {
     const std::vector<Row> rows = {
         {"GetSecurityInfo", [](FakePlatform& f) { f.fail(Op::GetSecurityInfo, 2, 5); }, all_but_a},
         {"SetEntriesInAclW", [](FakePlatform& f) { f.fail(Op::SetEntriesInAclW, 2, 8); }, all_but_a},
-        {"SetSecurityInfo", [](FakePlatform& f) { f.fail(Op::SetSecurityInfo, 2, 5); }, all_but_a},
+        {"SetKernelObjectSecurity", [](FakePlatform& f) { f.fail(Op::SetKernelObjectSecurity, 2, 5); }, all_but_a},
         {"DACL of a subdirectory not writable",
          [](FakePlatform& f) { f.files[u"R\\a"].denied_access = 0x00040000; }, all_but_a},
         {"unlistable subdirectory", [](FakePlatform& f) { f.make_unlistable(u"R\\a"); },
          {u"R", u"R\\a", u"R\\b.txt", u"R\\c", u"R\\d", u"R\\c\\w.txt"}},
-        {"subdirectory gone before its open", [](FakePlatform& f) { f.fail(Op::NtCreateFile, 1, 2); },
+        {"subdirectory gone before its open", [](FakePlatform& f) { f.fail(Op::NtCreateFile, 2, 2); },
          {u"R", u"R\\b.txt", u"R\\c", u"R\\d", u"R\\c\\w.txt"}},
+        // R again, a, b.txt, c, d, then d, c and w.txt: a's turn to be listed is the 9th open.
+        {"subdirectory gone before it is opened for listing",
+         [](FakePlatform& f) { f.fail(Op::NtCreateFile, 9, 2); },
+         {u"R", u"R\\a", u"R\\b.txt", u"R\\c", u"R\\d", u"R\\c\\w.txt"}},
+        {"subdirectory another object when opened for listing",
+         [](FakePlatform& f) {
+             f.after_call(Op::SetKernelObjectSecurity, 5,
+                          [](FakePlatform& g) { g.files[u"R\\a"].file_id = FileId::from_64(7); });
+         },
+         {u"R", u"R\\a", u"R\\b.txt", u"R\\c", u"R\\d", u"R\\c\\w.txt"}},
         {"identity of a subdirectory unreadable",
          [](FakePlatform& f) { f.fail(Op::QueryFileIdentity, 2, 5); },
          {u"R", u"R\\b.txt", u"R\\c", u"R\\d", u"R\\c\\w.txt"}},
@@ -237,7 +282,7 @@ TEST(Grants, PathsPassUnitForUnit) {
     const OsString lone(1, char16_t(0xD800));
     fake.add_dir(u"C:\\u" + lone);
     fake.add_file(u"C:\\u" + lone + u"\\\U0001F600" + lone);
-    fake.fail(Op::SetSecurityInfo, 1, 5);
+    fake.fail(Op::SetKernelObjectSecurity, 1, 5);
     const Status<SandboxError> result =
         grant_allow_set_root(fake, fake, u"C:\\u" + lone, SID, ALLOW_SET_READ_ACCESS, false);
     ASSERT_FALSE(result);
@@ -248,31 +293,35 @@ TEST(Grants, PathsPassUnitForUnit) {
               (std::vector<OsString>{u"C:\\u" + lone, u"C:\\u" + lone + u"\\\U0001F600" + lone}));
 }
 
-// A chain of directories R\d\d\…\d, made up as it is listed, so the test's own
-// memory stays flat: a recursive walk would run out of call stack here.
-class DeepTree : public FakePlatform {
+// Trees made up as they are listed, so the test's own memory stays flat: a
+// chain of directories R\d\d\…\d (a recursive walk would run out of call
+// stack) and one directory of as many empty subdirectories (a walk that kept
+// a handle for each pending directory would hold them all). An object is a
+// number: its depth in the chain, or its place in the flat directory.
+class ShapedTree : public FakePlatform {
 public:
-    static constexpr int DEPTH = 100000;
+    static constexpr std::uint64_t SIZE = 100000;
+    explicit ShapedTree(bool deep) : deep_(deep) {}
 
     HandleResult create_file_w(const char16_t*, std::uint32_t, std::uint32_t,
                                const SecurityAttributes*, std::uint32_t, std::uint32_t) override {
-        return {open(), 0};
+        return {open(0), 0};
     }
-    HandleResult open_relative(Handle, std::u16string_view name, std::uint32_t) override {
-        EXPECT_EQ(name, u"d");
-        return {open(), 0};
+    HandleResult open_relative(Handle directory, std::u16string_view name, std::uint32_t) override {
+        if (name.empty()) return {open(objects_.at(directory)), 0};
+        if (deep_) return {open(objects_.at(directory) + 1), 0};
+        return {open(std::stoull(to_utf8_lossy(OsString(name.substr(1))))), 0};
     }
     BoolResult query_file_identity(Handle file, FileIdentity* identity) override {
-        *identity = {FILE_ATTRIBUTE_DIRECTORY_BIT, file};
+        *identity = {FILE_ATTRIBUTE_DIRECTORY_BIT, FileId::from_64(objects_.at(file) + 1)};
         return {true, 0};
     }
-    bool close_handle(Handle) override {
-        --open_handles;
-        return true;
-    }
-    std::unique_ptr<DirectoryListing> open_directory_listing(Handle) override {
-        // The child's file ID is the handle value its open will return.
-        return std::make_unique<Listing>(listings++ < DEPTH, next_handle_);
+    bool close_handle(Handle handle) override { return objects_.erase(handle) == 1; }
+    std::unique_ptr<DirectoryListing> open_directory_listing(Handle directory) override {
+        ++listings;
+        const std::uint64_t object = objects_.at(directory);
+        const bool has_entries = deep_ ? object < SIZE : object == 0;
+        return std::make_unique<Listing>(deep_, object, has_entries ? (deep_ ? 1 : SIZE) : 0);
     }
     std::uint32_t get_security_info(Handle, std::uint32_t, std::uint32_t, Acl* dacl,
                                     SecurityDescriptor* descriptor) override {
@@ -280,60 +329,73 @@ public:
         *dacl = reinterpret_cast<Acl>(&descriptor_token_);
         return 0;
     }
+    BoolResult get_security_descriptor_control(SecurityDescriptor, std::uint16_t* control) override {
+        *control = 0x0404;
+        return {true, 0};
+    }
     std::uint32_t set_entries_in_acl_w(std::uint32_t, const ExplicitAccess*, Acl,
                                        Acl* new_acl) override {
         *new_acl = reinterpret_cast<Acl>(&acl_token_);
         return 0;
     }
-    std::uint32_t set_security_info(Handle, std::uint32_t, std::uint32_t, Acl) override {
+    BoolResult set_kernel_object_security(Handle, std::uint32_t, const AbsoluteSecurityDescriptor*) override {
         ++granted;
-        return 0;
+        return {true, 0};
     }
     void local_free(void* memory) override { ++(memory == &acl_token_ ? acl_frees : descriptor_frees); }
 
-    int listings = 0;
-    int granted = 0;
-    int acl_frees = 0;
-    int descriptor_frees = 0;
-    int open_handles = 0;
-    int most_open_handles = 0;
+    std::uint64_t listings = 0;
+    std::uint64_t granted = 0;
+    std::uint64_t acl_frees = 0;
+    std::uint64_t descriptor_frees = 0;
+    std::size_t most_open_handles = 0;
+    std::size_t open_handles() const { return objects_.size(); }
 
 private:
-    Handle open() {
-        most_open_handles = std::max(most_open_handles, ++open_handles);
+    Handle open(std::uint64_t object) {
+        objects_[next_handle_] = object;
+        most_open_handles = std::max(most_open_handles, objects_.size());
         return next_handle_++;
     }
+    // The chain's one entry is the next depth; the flat directory's are 1 to SIZE.
     class Listing : public DirectoryListing {
     public:
-        Listing(bool has_child, Handle child_id) : has_child_(has_child), child_id_(child_id) {}
+        Listing(bool deep, std::uint64_t object, std::uint64_t count)
+            : deep_(deep), object_(object), count_(count) {}
         bool next(DirEntry& entry) override {
-            if (!has_child_) return false;
-            has_child_ = false;
-            entry = {u"d", FILE_ATTRIBUTE_DIRECTORY_BIT, child_id_};
+            if (index_ == count_) return false;
+            ++index_;
+            const std::uint64_t child = deep_ ? object_ + 1 : index_;
+            entry = {deep_ ? OsString(u"d") : u"d" + to_utf16(std::to_string(child)),
+                     FILE_ATTRIBUTE_DIRECTORY_BIT, FileId::from_64(child + 1)};
             return true;
         }
 
     private:
-        bool has_child_;
-        Handle child_id_;
+        bool deep_;
+        std::uint64_t object_, count_, index_ = 0;
     };
+    bool deep_;
+    std::map<Handle, std::uint64_t> objects_;
     Handle next_handle_ = 0x1000;
     char descriptor_token_ = 0;
     char acl_token_ = 0;
 };
 
-TEST(Grants, HundredThousandDeepTreeIsWalkedIteratively) {
-    DeepTree tree;
-    ASSERT_TRUE(grant_allow_set_root(tree, tree, u"R", SID, ALLOW_SET_READ_ACCESS, false));
-    EXPECT_EQ(tree.granted, DeepTree::DEPTH + 1);
-    EXPECT_EQ(tree.listings, DeepTree::DEPTH + 1);
-    // A directory's handle is closed once it is listed: depth costs no handles.
-    EXPECT_LE(tree.most_open_handles, 2);
-    EXPECT_EQ(tree.open_handles, 0);
-    EXPECT_EQ(tree.acl_frees, DeepTree::DEPTH + 1);
-    EXPECT_EQ(tree.descriptor_frees, DeepTree::DEPTH + 1);
+TEST(Grants, DeepAndWideTreesKeepFewHandlesOpen) {
+    for (bool deep : {true, false}) {
+        SCOPED_TRACE(deep ? "100,000 deep" : "100,000 wide");
+        ShapedTree tree(deep);
+        ASSERT_TRUE(grant_allow_set_root(tree, tree, u"R", SID, ALLOW_SET_READ_ACCESS, false));
+        EXPECT_EQ(tree.granted, ShapedTree::SIZE + 1);
+        EXPECT_EQ(tree.listings, ShapedTree::SIZE + 1);
+        // The current path and one entry, never a handle per pending directory.
+        EXPECT_LE(tree.most_open_handles, 4u);
+        EXPECT_EQ(tree.open_handles(), 0u);
+        EXPECT_EQ(tree.acl_frees, ShapedTree::SIZE + 1);
+        EXPECT_EQ(tree.descriptor_frees, ShapedTree::SIZE + 1);
+    }
 }
-
 
 // A confined child may write inside a tree that a later run grants. Whatever it
 // builds there, or swaps in while the walk runs, nothing outside the tree (X)
@@ -388,7 +450,14 @@ TEST(Grants, NothingOutsideTheTreeIsReachedWhateverTheChildBuildsOrSwaps) {
          without_d},
         // R, a, b.txt, d: the 4th DACL write is d's own.
         {"directory replaced by a link between its grant and its listing",
-         after(Op::SetSecurityInfo, 4, [](FakePlatform& f) { f.replace_with_link(u"R\\d", u"X"); }),
+         after(Op::SetKernelObjectSecurity, 4, [](FakePlatform& f) { f.replace_with_link(u"R\\d", u"X"); }),
+         untouched},
+        {"entry replaced by an object whose ID differs above 64 bits",
+         after(Op::GetFileInformationByHandleEx, 1, [](FakePlatform& f) { f.files[u"R\\d"].file_id.bytes[12] ^= 1; }),
+         without_d},
+        // A listing that names a path through a link (a hostile file system):
+        // opened as given, its name would leave the tree at the link.
+        {"listed name through a link", [](FakePlatform& f) { f.files[u"R"].children.push_back(u"foo\\secret.txt"); },
          untouched},
         {"root made a mount point in place between its open and its grant",
          after(Op::QueryFileIdentity, 1, [](FakePlatform& f) { f.make_link_in_place(u"R", u"X"); }),

@@ -6,6 +6,8 @@
 #include <array>
 #include <cstring>
 #include <functional>
+#include <iterator>
+#include <optional>
 #include <set>
 
 #include "fake_platform.h"
@@ -57,7 +59,7 @@ std::string message_of(const RunFailure& failure) {
 bool is_release(Op operation) {
     static const std::set<Op> releases = {
         Op::CloseHandle, Op::LocalFree, Op::FreeSid, Op::DeleteProcThreadAttributeList,
-        Op::FreeEnvironmentStringsW, Op::TerminateProcess, Op::FormatMessageW};
+        Op::FreeEnvironmentStringsW, Op::TerminateProcess, Op::FormatMessageW, Op::ReleaseMutex};
     return releases.count(operation) != 0;
 }
 
@@ -91,9 +93,15 @@ std::optional<RunFailure> expected_failure(const FakePlatform& fake, const Fault
         case Op::CreateAppContainerProfile: return sandbox_error::CreateAppContainerProfile{"zub.test", code};
         case Op::DeriveAppContainerSidFromAppContainerName:
             return sandbox_error::DeriveAppContainerSidFromAppContainerName{"zub.test", code};
+        case Op::NtCreateFile:
+            // A plain root opened again through its first handle.
+            if (fault.detail == "NtCreateFile C:\\pkg") return sandbox_error::GetNamedSecurityInfoW{u"C:\\pkg", code};
+            if (fault.detail == "NtCreateFile C:\\out") return sandbox_error::GetNamedSecurityInfoW{u"C:\\out", code};
+            return std::nullopt;
         case Op::GetSecurityInfo:
+        case Op::GetSecurityDescriptorControl:
         case Op::SetEntriesInAclW:
-        case Op::SetSecurityInfo: {
+        case Op::SetKernelObjectSecurity: {
             // The object is the one whose DACL was read last; only plain roots fail the run,
             // under the name of the path-based call that the parent knows.
             const std::string read = "GetSecurityInfo ";
@@ -102,7 +110,9 @@ std::optional<RunFailure> expected_failure(const FakePlatform& fake, const Fault
                 if (entry.rfind(read, 0) == 0) granted = os(entry.substr(read.size()));
             }
             if (granted != u"C:\\pkg" && granted != u"C:\\out") return std::nullopt;
-            if (fault.operation == Op::GetSecurityInfo) return sandbox_error::GetNamedSecurityInfoW{granted, code};
+            if (fault.operation == Op::GetSecurityInfo || fault.operation == Op::GetSecurityDescriptorControl) {
+                return sandbox_error::GetNamedSecurityInfoW{granted, code};
+            }
             if (fault.operation == Op::SetEntriesInAclW) return sandbox_error::SetEntriesInAclW{granted, code};
             return sandbox_error::SetNamedSecurityInfoW{granted, code};
         }
@@ -122,12 +132,74 @@ std::optional<RunFailure> expected_failure(const FakePlatform& fake, const Fault
         case Op::CreateProcessW: return sandbox_error::CreateProcessW{u"C:\\tools\\node.exe", code};
         case Op::AssignProcessToJobObject:
         case Op::ResumeThread: return sandbox_error::AssignProcessToJobObject{code};
-        case Op::WaitForSingleObject: return sandbox_error::WaitForSingleObject{code};
+        case Op::WaitForSingleObject:
+            // Without the grant lock the grants go on, as they did before there was one.
+            if (fault.detail.find("grant-mutex") != std::string::npos) return std::nullopt;
+            return sandbox_error::WaitForSingleObject{code};
         case Op::GetExitCodeProcess: return sandbox_error::GetExitCodeProcess{code};
         case Op::GetEnvironmentStringsW:
             return FatalStop{"failure getting env string from OS: System error " + std::to_string(code) +
                              ". (os error " + std::to_string(code) + ")"};
         default: return std::nullopt;
+    }
+}
+
+// The grant mutex, when held, is held from before the first DACL is read to
+// after the last is written, and given back before anything else happens.
+void expect_grants_inside_the_lock(const FakePlatform& fake) {
+    const std::vector<std::string>& log = fake.log;
+    const auto first = [&](const std::string& prefix) {
+        return std::find_if(log.begin(), log.end(), [&](const std::string& e) { return e.rfind(prefix, 0) == 0; });
+    };
+    const auto last = [&](const std::string& prefix) {
+        auto it = std::find_if(log.rbegin(), log.rend(), [&](const std::string& e) { return e.rfind(prefix, 0) == 0; });
+        return it == log.rend() ? log.end() : std::prev(it.base());
+    };
+    const auto released = first("ReleaseMutex");
+    if (released == log.end()) return;
+    const auto taken = first("WaitForSingleObject grant-mutex");
+    ASSERT_NE(taken, log.end());
+    for (const char* dacl_call : {"GetSecurityInfo", "SetKernelObjectSecurity"}) {
+        if (first(dacl_call) == log.end()) continue;
+        EXPECT_LT(taken, first(dacl_call)) << dacl_call;
+        EXPECT_GT(released, last(dacl_call)) << dacl_call;
+    }
+    EXPECT_EQ(*std::next(released), "CloseHandle grant-mutex");
+    EXPECT_LT(released, first("CreateWellKnownSid"));
+}
+
+TEST(RunSandboxed, GrantLockIsHeldAroundTheGrantsOnlyWhenThereAreAny) {
+    struct Row {
+        const char* name;
+        bool roots;
+        std::optional<std::uint32_t> made_error;  // CreateGrantMutex fails with it
+        std::uint32_t wait_result;
+        bool held;
+    };
+    const Row rows[] = {
+        {"free", true, std::nullopt, 0, true},
+        {"abandoned by a helper that ended mid-walk", true, std::nullopt, 0x80, true},
+        {"held by another past the wait", true, std::nullopt, 0x102, false},
+        {"cannot be made or is not trusted", true, 5, 0, false},
+        {"no roots at all", false, std::nullopt, 0, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakePlatform fake;
+        set_up_machine(fake);
+        fake.grant_mutex_wait_result = row.wait_result;
+        if (row.made_error) fake.fail(Op::CreateGrantMutex, 1, *row.made_error);
+        HelperRequest request = full_request();
+        if (!row.roots) request.readable_dirs = request.writable_dirs = request.readable_dirs_best_effort = {};
+        auto result = run_sandboxed(fake, std::move(request));
+        ASSERT_TRUE(result.ok()) << message_of(result.error());
+        EXPECT_EQ(fake.calls(Op::CreateGrantMutex), row.roots ? 1 : 0);
+        EXPECT_EQ(fake.calls(Op::ReleaseMutex), row.held ? 1 : 0);
+        EXPECT_EQ(fake.grants.empty(), !row.roots);
+        if (row.roots && !row.made_error) {
+            EXPECT_EQ(std::count(fake.log.begin(), fake.log.end(), "WaitForSingleObject grant-mutex 0xea60"), 1);
+        }
+        expect_grants_inside_the_lock(fake);
     }
 }
 
@@ -199,6 +271,7 @@ TEST(RunSandboxed, FaultSweepFailsCleanlyAtEveryCall) {
             EXPECT_GT(rank, last_rank) << "released out of order: " << fake.log[i];
             last_rank = rank;
         }
+        expect_grants_inside_the_lock(fake);
         const bool sid_obtained = fault.operation != Op::CreateAppContainerProfile &&
                                   fault.operation != Op::DeriveAppContainerSidFromAppContainerName;
         EXPECT_EQ(fake.calls(Op::FreeSid), sid_obtained ? 1 : 0);
@@ -293,10 +366,11 @@ TEST_P(RunRecords, HandsTheSystemExactlyTheDocumentedRecords) {
     auto index = [&](Op op) { return std::find(ops.begin(), ops.end(), op) - ops.begin(); };
     EXPECT_LT(index(Op::CreateProcessW), index(Op::AssignProcessToJobObject));
     EXPECT_LT(index(Op::AssignProcessToJobObject), index(Op::ResumeThread));
-    EXPECT_LT(index(Op::ResumeThread), index(Op::WaitForSingleObject));
-    EXPECT_LT(index(Op::WaitForSingleObject), index(Op::GetExitCodeProcess));
-    EXPECT_NE(std::find(fake.log.begin(), fake.log.end(), "WaitForSingleObject process 0xffffffff"),
-              fake.log.end());
+    // The log and the operations share their indexes; the grant mutex is waited for too.
+    const auto wait = std::find(fake.log.begin(), fake.log.end(), "WaitForSingleObject process 0xffffffff");
+    ASSERT_NE(wait, fake.log.end());
+    EXPECT_LT(index(Op::ResumeThread), wait - fake.log.begin());
+    EXPECT_LT(wait - fake.log.begin(), index(Op::GetExitCodeProcess));
 }
 
 INSTANTIATE_TEST_SUITE_P(Variants, RunRecords,

@@ -17,7 +17,7 @@ using win32_test::u16;
 
 struct Listed {
     std::uint32_t attributes;
-    std::uint64_t file_id;
+    FileId file_id;
 };
 
 constexpr std::uint32_t OPEN_RIGHTS = DACL_WRITE_RIGHTS | FILE_LIST_DIRECTORY_RIGHT;

@@ -16,7 +16,6 @@ using win32_test::u16;
 constexpr std::uint32_t WORLD_SID_TYPE = 1;  // WinWorldSid, S-1-1-0: 12 bytes
 constexpr std::uint32_t SE_FILE_OBJECT_TYPE = 1;
 constexpr std::uint32_t DACL_INFORMATION = 4;
-constexpr std::uint32_t DACL_UNPROTECTED_INFORMATION = 0x20000004;
 constexpr std::uint32_t READ_MASK = 0x001200A9;
 
 constexpr std::uint32_t WRITE_RIGHTS = 0x00160080;  // READ_CONTROL | WRITE_DAC | SYNCHRONIZE | FILE_READ_ATTRIBUTES
@@ -86,9 +85,15 @@ TEST_F(Win32SecurityTest, GrantEntryMergesIntoDaclAndIsWritten) {
     }
     EXPECT_TRUE(found);
 
-    EXPECT_EQ(platform.set_security_info(directory.handle, SE_FILE_OBJECT_TYPE,
-                                         DACL_UNPROTECTED_INFORMATION, merged),
-              0u);
+    std::uint16_t control = 0;
+    ASSERT_TRUE(platform.get_security_descriptor_control(descriptor, &control).ok);
+    EXPECT_NE(control & 0x0004, 0) << "SE_DACL_PRESENT";
+    AbsoluteSecurityDescriptor written{};
+    written.revision = 1;
+    written.control = 0x0004;
+    written.dacl = merged;
+    const BoolResult set = platform.set_kernel_object_security(directory.handle, DACL_INFORMATION, &written);
+    EXPECT_TRUE(set.ok) << set.error;
     platform.local_free(merged);
     platform.local_free(descriptor);
     platform.close_handle(directory.handle);
@@ -105,6 +110,30 @@ TEST_F(Win32SecurityTest, HandleWithoutReadControlCannotReadTheDacl) {
                                          &dacl, &descriptor),
               ERROR_ACCESS_DENIED_CODE);
     platform.close_handle(directory.handle);
+}
+
+// Every helper of the session opens the one mutex; one made under its name
+// with another descriptor (a squatter's) is not trusted.
+TEST_F(Win32SecurityTest, GrantMutexIsSharedAndASquattedOneRefused) {
+    const HandleResult first = platform.create_grant_mutex();
+    const HandleResult second = platform.create_grant_mutex();
+    ASSERT_TRUE(is_closable_handle(first.handle)) << first.error;
+    ASSERT_TRUE(is_closable_handle(second.handle)) << second.error;
+    EXPECT_EQ(platform.wait_for_single_object(first.handle, 0), 0u);
+    EXPECT_TRUE(platform.release_mutex(first.handle).ok);
+    EXPECT_FALSE(platform.release_mutex(second.handle).ok) << "released when no longer held";
+    platform.close_handle(first.handle);
+    platform.close_handle(second.handle);
+
+    const HANDLE squatter = CreateMutexW(nullptr, FALSE, L"Local\\zub-sandbox-helper.grants");
+    ASSERT_NE(squatter, nullptr);
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(squatter);
+        GTEST_SKIP() << "a helper of another test holds the name";
+    }
+    const HandleResult refused = platform.create_grant_mutex();
+    EXPECT_FALSE(is_closable_handle(refused.handle));
+    CloseHandle(squatter);
 }
 
 }  // namespace

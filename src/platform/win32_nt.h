@@ -1,0 +1,34 @@
+#pragma once
+// The few pieces of the NT interface that the backend uses, in one place so
+// that every compiler sees the same declarations. The Windows SDK's
+// <winternl.h> declares NtCreateFile, OBJECT_ATTRIBUTES, IO_STATUS_BLOCK,
+// UNICODE_STRING, RtlNtStatusToDosError and the create options; what it may
+// lack is defined here, with the values Microsoft documents for
+// ZwCreateFile's CreateOptions and the NTSTATUS values.
+#include <windows.h>
+#include <winternl.h>
+
+#ifndef FILE_COMPLETE_IF_OPLOCKED
+#define FILE_COMPLETE_IF_OPLOCKED 0x00000100
+#endif
+#ifndef FILE_OPEN_REPARSE_POINT
+#define FILE_OPEN_REPARSE_POINT 0x00200000
+#endif
+#ifndef FILE_OPEN_FOR_BACKUP_INTENT
+#define FILE_OPEN_FOR_BACKUP_INTENT 0x00004000
+#endif
+#ifndef FILE_SYNCHRONOUS_IO_NONALERT
+#define FILE_SYNCHRONOUS_IO_NONALERT 0x00000020
+#endif
+#ifndef FILE_OPEN
+#define FILE_OPEN 0x00000001
+#endif
+
+namespace zub::win32 {
+
+// Success and information statuses are both successes: an open that completes
+// while an oplock break is still in progress (STATUS_OPLOCK_BREAK_IN_PROGRESS,
+// 0x00000108) gives a usable handle.
+constexpr bool nt_success(NTSTATUS status) { return status >= 0; }
+
+}  // namespace zub::win32
