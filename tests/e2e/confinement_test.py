@@ -8,8 +8,11 @@ script: Unix symbolic links to the outside directory (Wine lists them as
 reparse points), plain directories whose Win32 names trim to a link's name
 ("foo." and "foo " both name "foo" to a path-based call), and a thread that
 flips directories between real directories and links while the helper walks.
+The parallel case starts two helpers at once on two fresh trees and checks
+that their DACL writes never interleave (the session's grant mutex), and that
+they do with the mutex switched off in the test build (the control).
 
-Usage: confinement_test.py <wine-run.sh> <winetest helper> <lookalikes|race>
+Usage: confinement_test.py <wine-run.sh> <winetest helper> <lookalikes|race|parallel>
 """
 import os
 import shutil
@@ -39,22 +42,36 @@ class Watch:
         for line in self.proc.stderr:
             if "Watches established" in line:
                 break
+        # Read as the events come: a full pipe would stall inotifywait, and
+        # what it holds when stopped would be lost.
+        self.lines = []
+        self.reader = threading.Thread(target=lambda: self.lines.extend(self.proc.stdout))
+        self.reader.start()
 
     def events(self):
         time.sleep(0.5)  # let the kernel deliver what is in flight
         self.proc.terminate()
-        out, _ = self.proc.communicate(timeout=10)
-        return [line for line in out.splitlines() if line.strip()]
+        self.reader.join(timeout=10)
+        self.proc.wait(timeout=10)
+        return [line.rstrip("\n") for line in self.lines if line.strip()]
+
+
+def helper_command(wine_run, helper, root, container):
+    return [wine_run, helper, "--protocol-version", "1", "--appcontainer-name", container,
+            "--writable-dir", windows_path(root),
+            "--stdio-stdin", "null", "--stdio-stdout", "null", "--stdio-stderr", "null",
+            "--", "C:\\windows\\system32\\cmd.exe", "/c", "exit 0"]
+
+
+def check_helper(returncode, stderr):
+    if returncode != 0:
+        sys.exit("helper failed with %d: %s" % (returncode, stderr.decode(errors="replace")))
 
 
 def run_helper(wine_run, helper, root, container):
-    command = [wine_run, helper, "--protocol-version", "1", "--appcontainer-name", container,
-               "--writable-dir", windows_path(root),
-               "--stdio-stdin", "null", "--stdio-stdout", "null", "--stdio-stderr", "null",
-               "--", "C:\\windows\\system32\\cmd.exe", "/c", "exit 0"]
-    result = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
-    if result.returncode != 0:
-        sys.exit("helper failed with %d: %s" % (result.returncode, result.stderr.decode(errors="replace")))
+    result = subprocess.run(helper_command(wine_run, helper, root, container),
+                            stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
+    check_helper(result.returncode, result.stderr)
 
 
 def make_outside(top):
@@ -85,13 +102,10 @@ def lookalikes(wine_run, helper, top):
     seen_outside = outside_watch.events()
     seen_inside = inside_watch.events()
 
-    # Wine's own SetSecurityInfo reads the DACL of an object's parent to work out
-    # inheritance, and finds that parent by the object's Win32 name, in which
-    # "foo.\f.txt" has the parent "foo": that read-only open of the outside
-    # directory itself is Wine's (Windows finds the parent by its NT name). No
-    # other open, and no write at all, may reach the outside.
-    wine_parent_reads = {"OPEN,ISDIR %s/" % outside}
-    reached = [e for e in seen_outside if e.strip() not in wine_parent_reads]
+    # DACLs are written through the walk's own handles: nothing looks up an
+    # object's parent by its Win32 name (in which "foo.\f.txt" has the parent
+    # "foo"), so no open at all, and no write, may reach the outside.
+    reached = [e for e in seen_outside if e.strip()]
     if reached:
         sys.exit("the walk reached the outside directory:\n" + "\n".join(reached))
     # The watch works and the look-alike directories are granted as themselves.
@@ -152,13 +166,62 @@ def race(wine_run, helper, top, seconds=12.0):
     print("%d walks during %d flips; outside never written" % (runs, flips[0]))
 
 
+def make_tree(root, directories=40, files=50):
+    """A fresh tree of directories * (files + 1) + 1 objects (a DACL write is a
+    chmod only where the mode changes, so each round needs new files)."""
+    for i in range(directories):
+        d = os.path.join(root, "pkg%d" % i)
+        os.makedirs(d)
+        for j in range(files):
+            with open(os.path.join(d, "f%d.js" % j), "w") as f:
+                f.write("x\n")
+
+
+def order_switches(wine_run, helper, top, round_number, with_lock):
+    """Starts two helpers at once on two fresh trees; returns how often the
+    order of their DACL writes, as one watch saw them, went from one tree to
+    the other."""
+    both = os.path.join(top, "round%d" % round_number)
+    roots = [os.path.join(both, name) for name in ("a", "b")]
+    for root in roots:
+        make_tree(root)
+    watch = Watch(both, "attrib")
+    env = dict(os.environ)
+    if not with_lock:
+        env["ZUB_WINETEST_WITHOUT_GRANT_LOCK"] = "1"
+    helpers = [subprocess.Popen(helper_command(wine_run, helper, root, "zub-e2e-parallel-%d" % i),
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.PIPE, env=env)
+               for i, root in enumerate(roots)]
+    for proc in helpers:
+        _, err = proc.communicate(timeout=120)
+        check_helper(proc.returncode, err)
+    order = []
+    for event in watch.events():
+        path = event.split(" ", 1)[1]
+        order += [i for i, root in enumerate(roots) if path.startswith(root + "/") or path == root + "/"]
+    if set(order) != {0, 1}:
+        sys.exit("the DACL writes of both trees were not all seen: %d and %d events" % (order.count(0), order.count(1)))
+    return sum(1 for a, b in zip(order, order[1:]) if a != b)
+
+
+def parallel(wine_run, helper, top, rounds=2):
+    with_lock = [order_switches(wine_run, helper, top, r, True) for r in range(rounds)]
+    without = [order_switches(wine_run, helper, top, rounds + r, False) for r in range(rounds)]
+    print("order switches between the two trees, with the mutex: %s; without it: %s" % (with_lock, without))
+    if any(s != 1 for s in with_lock):
+        sys.exit("two helpers' DACL writes interleaved despite the grant mutex")
+    if all(s <= 1 for s in without):
+        sys.exit("the control failed: without the mutex the two walks never overlapped")
+
+
 def main():
     wine_run, helper, case = sys.argv[1:4]
     if shutil.which("inotifywait") is None:
         sys.exit("inotifywait is missing (Debian package inotify-tools)")
     top = tempfile.mkdtemp(prefix="zub-confine-")
     try:
-        {"lookalikes": lookalikes, "race": race}[case](wine_run, helper, top)
+        {"lookalikes": lookalikes, "race": race, "parallel": parallel}[case](wine_run, helper, top)
     finally:
         shutil.rmtree(top, ignore_errors=True)
 

@@ -157,4 +157,12 @@ BoolResult WineStandinPlatform::update_proc_thread_attribute(void* list, std::ui
     return {true, 0};
 }
 
+HandleResult WineStandinPlatform::create_grant_mutex() {
+    wchar_t value[2] = {};
+    if (GetEnvironmentVariableW(L"ZUB_WINETEST_WITHOUT_GRANT_LOCK", value, 2) == 1 && value[0] == L'1') {
+        return {INVALID_HANDLE, ERROR_ACCESS_DENIED};
+    }
+    return Win32Platform::create_grant_mutex();
+}
+
 }  // namespace zub
