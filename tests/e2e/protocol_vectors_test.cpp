@@ -1,0 +1,134 @@
+// docs/protocol-vectors.json through the real executables: the helper's
+// reading of a parent's line and its child's line as the probe receives it,
+// and the production helper's exact error line and status.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "child/command_line.h"
+#include "e2e_launch.h"
+#include "e2e_probe_report.h"
+#include "protocol/sandbox_error.h"
+#include "support/json_value.h"
+
+namespace {
+
+using zub::test_support::JsonValue;
+
+const JsonValue& vectors() {
+    static const JsonValue all = zub::test_support::read_protocol_vectors();
+    return all;
+}
+
+std::string name_of(const JsonValue& vector) { return zub::to_utf8_lossy(vector["name"].string); }
+
+// What one vector sends and what the probe must receive for it: its segment of
+// the probe's command line, and the items its C runtime splits that into.
+struct ChildCase {
+    std::string name;
+    std::u16string sent;
+    std::u16string line;
+    std::vector<std::u16string> argv;
+};
+
+std::vector<std::u16string> replaced(std::vector<std::u16string> items) {
+    for (std::u16string& item : items) item = zub::replace_unpaired_surrogates(item);
+    return items;
+}
+
+// One probe run through the helper with every vector's text appended in turn,
+// so one launch checks a whole group; a difference names its vector.
+void expect_child_receives(const std::vector<ChildCase>& cases) {
+    e2e::ScratchDir dir;
+    const std::wstring report = dir.join(L"report.txt");
+    const std::vector<std::u16string> probe_items = {e2e::to_u16(e2e::probe_path()), e2e::to_u16(report), u"report"};
+    e2e::LaunchOptions options = e2e::helper_run({}, e2e::probe_path(), {probe_items[1], probe_items[2]});
+    for (const ChildCase& c : cases) options.command_line += L" " + e2e::to_wide(c.sent);
+    const e2e::LaunchResult result = e2e::launch(options);
+    ASSERT_EQ(result.exit_code, 0u) << result.err;
+    const auto probe = e2e::read_probe_report(report);
+    ASSERT_TRUE(probe.has_value());
+    const std::u16string head = e2e::to_u16(e2e::join_command_line(probe_items));
+    ASSERT_EQ(probe->command_line.substr(0, head.size()), head);
+    std::size_t at = head.size();
+    auto arg = probe->argv.begin() + 3;
+    bool in_step = true;  // after a difference, later segments of the line are only shifted
+    for (const ChildCase& c : cases) {
+        const std::u16string want = u" " + c.line;
+        if (in_step) {
+            const std::u16string got = probe->command_line.substr(at, want.size());
+            EXPECT_EQ(got, want) << c.name;
+            in_step = got == want;
+            at += want.size();
+        }
+        const auto count = static_cast<std::ptrdiff_t>(std::min<std::size_t>(c.argv.size(), probe->argv.end() - arg));
+        EXPECT_EQ(std::vector<std::u16string>(arg, arg + count), c.argv) << c.name;
+        arg += count;
+    }
+    if (in_step) {
+        EXPECT_EQ(probe->command_line.size(), at);
+    }
+    EXPECT_TRUE(arg == probe->argv.end());
+}
+
+TEST(ProtocolVectors, ParentToHelperReachesTheChild) {
+    std::vector<ChildCase> cases;
+    for (const JsonValue& vector : vectors()["parent_to_helper"].array) {
+        // Read back item for item, then quoted again by the same rule; only a
+        // lone surrogate cannot travel on to the child.
+        cases.push_back({name_of(vector), vector["line"].string,
+                         zub::replace_unpaired_surrogates(vector["line"].string),
+                         replaced(vector["items"].strings())});
+    }
+    expect_child_receives(cases);
+}
+
+TEST(ProtocolVectors, HelperToChild) {
+    std::vector<ChildCase> cases;
+    for (const JsonValue& vector : vectors()["helper_to_child"].array) {
+        // The vector's program goes to the probe as an argument, quoted by the
+        // same rule. Lone surrogates are replaced before the helper sees them,
+        // as the helper would; the parent-side vectors send them raw.
+        std::vector<std::u16string> items = {vector["program"].string};
+        for (const std::u16string& arg : vector["args"].strings()) items.push_back(arg);
+        items = replaced(items);
+        std::u16string sent;
+        for (const std::u16string& item : items) sent += (sent.empty() ? u"" : u" ") + zub::quote_arg(item);
+        cases.push_back({name_of(vector), sent, vector["line"].string, items});
+    }
+    expect_child_receives(cases);
+}
+
+TEST(ProtocolVectors, HelperLineFailures) {
+    for (const JsonValue& vector : vectors()["helper_line"].array) {
+        if (vector.has("request")) continue;
+        e2e::LaunchOptions options;
+        options.application = e2e::helper_path();
+        options.command_line = e2e::to_wide(vector["line"].string);
+        const e2e::LaunchResult result = e2e::launch(options);
+        EXPECT_EQ(result.err, zub::to_utf8_lossy(vector["stderr"].string)) << name_of(vector);
+        EXPECT_EQ(result.out, "") << name_of(vector);
+        EXPECT_EQ(result.exit_code, vector["status"].number) << name_of(vector);
+    }
+}
+
+// A request is accepted: the run goes on to start the program, which exists
+// nowhere, so the one line is CreateProcessW's for that program.
+TEST(ProtocolVectors, HelperLineRequests) {
+    e2e::ScratchDir dir;
+    for (const JsonValue& vector : vectors()["helper_line"].array) {
+        if (!vector.has("request")) continue;
+        e2e::LaunchOptions options;
+        options.application = e2e::winetest_path();
+        options.command_line = e2e::to_wide(vector["line"].string);
+        options.current_directory = dir.path();
+        const e2e::LaunchResult result = e2e::launch(options);
+        std::string start = e2e::run_failure_line(
+            zub::sandbox_error::CreateProcessW{vector["request"]["program"].string, 0});
+        start.resize(start.size() - 2);  // the error code and line feed vary with the program
+        EXPECT_EQ(result.err.substr(0, start.size()), start) << name_of(vector);
+        EXPECT_EQ(result.exit_code, 66u) << name_of(vector);
+    }
+}
+
+}  // namespace
