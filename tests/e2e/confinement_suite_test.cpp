@@ -15,6 +15,7 @@
 #include <userenv.h>
 #include <winioctl.h>
 
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -77,7 +78,7 @@ const Row ROWS[] = {
     {"SiblingRead", Check::Access, nullptr, L"sibling\\s.txt", L"read", "5", "0"},
     {"SiblingList", Check::Access, nullptr, L"sibling", L"list", "5", "0"},
     {"SiblingWrite", Check::Access, nullptr, L"sibling\\s.txt", L"write", "5", "0"},
-    // Wine 8 cannot make a junction (see make_junction): the path is not there.
+    // Wine 8 cannot make a junction (FSCTL_SET_REPARSE_POINT fails with 50): the path is not there.
     {"JunctionRead", Check::Access, nullptr, L"writable\\link\\s.txt", L"read", "5", "3"},
     {"JunctionCreate", Check::Access, nullptr, L"writable\\link\\new.txt", L"create", "5", "3"},
     {"ProfileRead", Check::Access, nullptr, L"%profile%", L"read", "5", "0"},
@@ -119,7 +120,11 @@ std::string first(const Lines& lines, const std::string& key) {
     return found == lines.end() ? "(missing)" : found->second.front();
 }
 
-std::string narrow(const std::wstring& ascii) { return std::string(ascii.begin(), ascii.end()); }
+std::string narrow(const std::wstring& ascii) {
+    std::string out;
+    for (const wchar_t unit : ascii) out += static_cast<char>(unit);
+    return out;
+}
 
 std::string sid_text(PSID sid) {
     wchar_t* text = nullptr;
@@ -151,7 +156,7 @@ std::string container_sid() {
 }
 
 // A mount point, as a confined child with write access could make one itself.
-// Returns the Win32 error; Wine 8 keeps no reparse data and fails.
+// Returns the Win32 error; Wine 8 answers 50 (not supported).
 DWORD make_junction(const std::wstring& link, const std::wstring& target) {
     if (!CreateDirectoryW(link.c_str(), nullptr)) return GetLastError();
     const std::wstring substitute = L"\\??\\" + target;
@@ -192,7 +197,7 @@ std::string dacl_entry(const std::wstring& path, const std::string& sid) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     const DWORD error = GetSecurityInfo(handle, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
                                         nullptr, &dacl, nullptr, &descriptor);
-    const bool directory = GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY;
+    const bool directory = (GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0;
     CloseHandle(handle);
     if (error) return "read error " + std::to_string(error);
     std::string found = "none";
@@ -224,6 +229,7 @@ protected:
         // The probe runs from the granted tree: on Windows the container must be able to read it.
         ASSERT_TRUE(CopyFileW(e2e::probe_path().c_str(), tree_->join(L"bin\\zub-probe.exe").c_str(), TRUE));
         junction_error_ = make_junction(tree_->join(L"writable\\link"), tree_->join(L"sibling"));
+        if (junction_error_) std::printf("no junction made here: error %lu\n", junction_error_);
         wchar_t profile[MAX_PATH];
         const DWORD length = GetEnvironmentVariableW(L"USERPROFILE", profile, MAX_PATH);
         ASSERT_TRUE(length > 0 && length < MAX_PATH);

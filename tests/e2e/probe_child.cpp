@@ -250,7 +250,8 @@ int do_hang(const wchar_t* path) {
 std::string sid_text(PSID sid) {
     wchar_t* text = nullptr;
     if (!ConvertSidToStringSidW(sid, &text)) return "error " + std::to_string(GetLastError());
-    std::string out(text, text + wcslen(text));  // SID strings are ASCII
+    std::string out;
+    for (const wchar_t* unit = text; *unit; ++unit) out += static_cast<char>(*unit);  // SID strings are ASCII
     LocalFree(text);
     return out;
 }
@@ -382,7 +383,7 @@ std::string try_connect(const wchar_t* host, const wchar_t* port) {
         timeval limit{CONNECT_LIMIT_S, 0};
         const int ready = select(0, nullptr, &writable, &failed, &limit);
         int so_error = 0;
-        int length = sizeof so_error;
+        int length = static_cast<int>(sizeof so_error);
         getsockopt(sock, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&so_error), &length);
         const bool made = ready > 0 && FD_ISSET(sock, &writable) && so_error == 0;
         result = ready == 0 ? "timeout" : made ? "0" : std::to_string(so_error ? so_error : WSAECONNREFUSED);
