@@ -55,7 +55,8 @@ struct Row {
 // Win32 errors are decimal: 0 done, 2 not found, 3 path not found, 5 denied, 80 exists.
 // "derived": equal to DeriveAppContainerSidFromAppContainerName of the name.
 // DACL rows: the mask of the container's explicit entry, and for a directory
-// whether it carries OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE; "none" when absent.
+// whether it carries OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE; "inherited MASK"
+// when the object holds only an inherited entry for it; "none" when it holds none.
 const Row ROWS[] = {
     {"TokenIsAppContainer", Check::Token, "appcontainer", nullptr, nullptr, "1", "0"},
     {"TokenContainerSid", Check::Token, "container_sid", nullptr, nullptr, "derived", "none"},
@@ -205,10 +206,15 @@ std::string dacl_entry(const std::wstring& path, const std::string& sid) {
         void* raw = nullptr;
         if (!GetAce(dacl, i, &raw)) continue;
         const auto* ace = static_cast<const ACCESS_ALLOWED_ACE*>(raw);
-        if (ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE || ace->Header.AceFlags & INHERITED_ACE) continue;
+        if (ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
         if (sid_text(const_cast<DWORD*>(&ace->SidStart)) != sid) continue;
         char mask[16];
         (void)std::snprintf(mask, sizeof mask, "0x%08lx", static_cast<unsigned long>(ace->Mask));
+        // An explicit entry is what the helper wrote; an inherited one is shown only when alone.
+        if (ace->Header.AceFlags & INHERITED_ACE) {
+            if (found == "none") found = std::string("inherited ") + mask;
+            continue;
+        }
         constexpr BYTE BOTH = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
         found = mask;
         if (directory) found += (ace->Header.AceFlags & BOTH) == BOTH ? " inherit" : " no-inherit";
