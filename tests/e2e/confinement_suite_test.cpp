@@ -171,6 +171,8 @@ DWORD make_junction(const std::wstring& link, const std::wstring& target) {
     const WORD substitute_bytes = static_cast<WORD>(substitute.size() * sizeof(wchar_t));
     const WORD print_bytes = static_cast<WORD>(target.size() * sizeof(wchar_t));
     buffer.tag = IO_REPARSE_TAG_MOUNT_POINT;
+    buffer.reserved = 0;
+    buffer.substitute_offset = 0;
     buffer.substitute_length = substitute_bytes;
     buffer.print_offset = static_cast<WORD>(substitute_bytes + sizeof(wchar_t));
     buffer.print_length = print_bytes;
@@ -226,21 +228,23 @@ std::string dacl_entry(const std::wstring& path, const std::string& sid) {
 class Confinement : public ::testing::TestWithParam<Row> {
 protected:
     static void SetUpTestSuite() {
-        tree_ = std::make_unique<e2e::ScratchDir>();
+        tree = std::make_unique<e2e::ScratchDir>();
         for (const wchar_t* dir : {L"bin", L"readable", L"readable\\sub", L"writable", L"sibling"})
-            ASSERT_TRUE(tree_->make_dir(dir));
+            ASSERT_TRUE(tree->make_dir(dir));
         for (const wchar_t* file : {L"readable\\r.txt", L"writable\\w.txt", L"writable\\delete-me.txt",
                                     L"writable\\rename-me.txt", L"sibling\\s.txt"})
-            ASSERT_TRUE(tree_->make_file(file));
+            ASSERT_TRUE(tree->make_file(file));
         // The probe runs from the granted tree: on Windows the container must be able to read it.
-        ASSERT_TRUE(CopyFileW(e2e::probe_path().c_str(), tree_->join(L"bin\\zub-probe.exe").c_str(), TRUE));
-        junction_error_ = make_junction(tree_->join(L"writable\\link"), tree_->join(L"sibling"));
-        if (junction_error_) std::printf("no junction made here: error %lu\n", junction_error_);
+        ASSERT_TRUE(CopyFileW(e2e::probe_path().c_str(), tree->join(L"bin\\zub-probe.exe").c_str(), TRUE));
+        if (const DWORD error = make_junction(tree->join(L"writable\\link"), tree->join(L"sibling"))) {
+            junction_error = error;
+            std::printf("no junction made here: error %lu\n", error);
+        }
         wchar_t profile[MAX_PATH];
         const DWORD length = GetEnvironmentVariableW(L"USERPROFILE", profile, MAX_PATH);
         ASSERT_TRUE(length > 0 && length < MAX_PATH);
-        profile_file_ = std::wstring(profile, length) + L"\\" + e2e::to_wide(e2e::unique_name(u"zub-confinement")) + L".txt";
-        const HANDLE file = CreateFileW(profile_file_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        profile_file = std::wstring(profile, length) + L"\\" + e2e::to_wide(e2e::unique_name(u"zub-confinement")) + L".txt";
+        const HANDLE file = CreateFileW(profile_file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
         ASSERT_NE(file, INVALID_HANDLE_VALUE);
         CloseHandle(file);
         // The first run of the name grants the trees; every row's run grants them again.
@@ -248,8 +252,8 @@ protected:
         ASSERT_EQ(first(first_run, "exit"), "0");
     }
     static void TearDownTestSuite() {
-        DeleteFileW(profile_file_.c_str());
-        tree_.reset();
+        DeleteFileW(profile_file.c_str());
+        tree.reset();
     }
 
     // The probe's report lines from one helper run with the fixed request, and
@@ -260,16 +264,16 @@ protected:
         flags.container = CONTAINER;
         flags.stdout_mode = u"inherit";
         flags.test_grants = false;
-        flags.extra = {u"--readable-dir", e2e::to_u16(tree_->join(L"bin"))};
+        flags.extra = {u"--readable-dir", e2e::to_u16(tree->join(L"bin"))};
         if (grant) {
-            flags.extra.insert(flags.extra.end(), {u"--readable-dir", e2e::to_u16(tree_->join(L"readable")),
-                                                   u"--writable-dir", e2e::to_u16(tree_->join(L"writable"))});
+            flags.extra.insert(flags.extra.end(), {u"--readable-dir", e2e::to_u16(tree->join(L"readable")),
+                                                   u"--writable-dir", e2e::to_u16(tree->join(L"writable"))});
         }
         if (internet) flags.extra.push_back(u"--grant-internet-client");
         std::vector<std::u16string> args = {u"-"};
         args.insert(args.end(), probe_args.begin(), probe_args.end());
         const e2e::LaunchResult result =
-            e2e::launch(e2e::helper_run(flags, tree_->join(L"bin\\zub-probe.exe"), args));
+            e2e::launch(e2e::helper_run(flags, tree->join(L"bin\\zub-probe.exe"), args));
         Lines lines = parse_lines(result.out);
         lines["exit"].push_back(std::to_string(result.exit_code));
         if (!result.err.empty()) lines["helper_error"].push_back(result.err);
@@ -277,7 +281,7 @@ protected:
     }
 
     std::wstring target_path(const wchar_t* path) const {
-        return std::wstring(path) == L"%profile%" ? profile_file_ : tree_->join(path);
+        return std::wstring(path) == L"%profile%" ? profile_file : tree->join(path);
     }
 
     std::string observe(const Row& row) {
@@ -297,7 +301,7 @@ protected:
                 return first(run({u"access", e2e::to_u16(target_path(row.path)), e2e::to_u16(row.op)},
                                  false, row.check == Check::Access),
                              "access");
-            case Check::Dacl: return dacl_entry(tree_->join(row.path), container_sid());
+            case Check::Dacl: return dacl_entry(tree->join(row.path), container_sid());
             case Check::Breakaway: return first(run({u"breakaway"}), "breakaway");
             case Check::Grandchild: {
                 const std::string pid = first(run({u"grandchild"}), "pid");
@@ -312,9 +316,9 @@ protected:
         return "(unknown check)";
     }
 
-    static inline std::unique_ptr<e2e::ScratchDir> tree_;
-    static inline std::wstring profile_file_;
-    static inline DWORD junction_error_ = 0;
+    static inline std::unique_ptr<e2e::ScratchDir> tree;
+    static inline std::wstring profile_file;
+    static inline DWORD junction_error = 0;
 };
 
 TEST_P(Confinement, AsTheTableSays) {
@@ -331,7 +335,7 @@ TEST_P(Confinement, AsTheTableSays) {
         if (made != "0") GTEST_SKIP() << "no network here: a direct connection to port 80 of www.msftconnecttest.com gave " << made;
     }
     if (windows && std::wstring(row.path ? row.path : L"").starts_with(L"writable\\link")) {
-        ASSERT_EQ(junction_error_, 0u) << "the junction could not be made";
+        ASSERT_EQ(junction_error, 0u) << "the junction could not be made";
     }
     EXPECT_EQ(observe(row), windows ? row.windows : row.wine)
         << (windows ? "production helper on Windows" : "test build under Wine");
