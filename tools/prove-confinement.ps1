@@ -34,8 +34,9 @@ if (-not $BuildDir) {
 # The suite finds the helper beside it; the msvc tree keeps each configuration apart.
 $suite = Get-ChildItem -Recurse -File -Path $BuildDir -Filter zub_confinement_tests.exe | Select-Object -First 1
 if (-not $suite) { throw "no zub_confinement_tests.exe below $BuildDir" }
-$helper = Get-ChildItem -Recurse -File -Path $BuildDir -Filter zub-sandbox-helper.exe |
-    Where-Object { $_.DirectoryName -notlike '*release*' } | Select-Object -First 1
+# The helper the suite runs: at the top of the tree, in the same configuration directory.
+$config = if ($suite.Directory.Name -ne 'e2e') { $suite.Directory.Name } else { '' }
+$helper = Get-Item ([IO.Path]::Combine((Resolve-Path $BuildDir).Path, $config, 'zub-sandbox-helper.exe'))
 Write-Output "helper: $($helper.FullName)"
 Write-Output "sha256: $((Get-FileHash -Algorithm SHA256 $helper.FullName).Hash.ToLower())"
 
