@@ -70,8 +70,8 @@ TEST_P(ProductionArgvFailure, OneExactLineAndStatus) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ProductionArgvFailure, testing::ValuesIn(CASES),
-                         [](const testing::TestParamInfo<ArgvCase>& info) {
-                             return std::string(info.param.name);
+                         [](const testing::TestParamInfo<ArgvCase>& tested) {
+                             return std::string(tested.param.name);
                          });
 
 // An empty command line: argument zero comes from the module path, nothing else.

@@ -42,7 +42,7 @@ std::vector<std::u16string> generated_items(int count) {
         u"\U0010FFFD"};
     std::mt19937 random(7041);
     std::uniform_int_distribution<int> length(0, 12);
-    std::uniform_int_distribution<int> pick(0, std::size(alphabet) - 1);
+    std::uniform_int_distribution<int> pick(0, static_cast<int>(std::size(alphabet)) - 1);
     std::vector<std::u16string> items;
     for (int i = 0; i < count; ++i) {
         std::u16string item;

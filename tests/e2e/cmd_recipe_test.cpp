@@ -41,7 +41,9 @@ protected:
     // not show each command on the child's stdout.
     std::wstring write_cmd_file(const std::u16string& text,
                                 const std::wstring& name = L"postinstall.cmd") const {
-        EXPECT_TRUE(dir.make_file(name, "@echo off\r\n" + std::string(text.begin(), text.end()) + "\r\n"));
+        std::string bytes = "@echo off\r\n";
+        for (const char16_t unit : text) bytes += static_cast<char>(unit);  // the scripts are ASCII
+        EXPECT_TRUE(dir.make_file(name, bytes + "\r\n"));
         return dir.join(name);
     }
 

@@ -1,6 +1,8 @@
 #include "e2e_launch.h"
 
+#include <algorithm>
 #include <atomic>
+#include <mutex>
 
 #include "child/command_line.h"
 #include "base/os_string.h"
@@ -35,6 +37,9 @@ bool make_pipe(HANDLE* read_end, HANDLE* write_end, bool child_reads) {
     SetHandleInformation(child_reads ? *write_end : *read_end, HANDLE_FLAG_INHERIT, 0);
     return true;
 }
+
+std::mutex live_scratch_lock;
+std::vector<std::wstring> live_scratch;
 
 void close_if(HANDLE& handle) {
     if (handle && handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
@@ -176,9 +181,27 @@ LaunchResult launch(const LaunchOptions& options) {
     return launched.finish(options.timeout_ms);
 }
 
+ScratchDir::ScratchDir() {
+    const std::lock_guard lock(live_scratch_lock);
+    live_scratch.push_back(path());
+}
+
+ScratchDir::~ScratchDir() {
+    const std::lock_guard lock(live_scratch_lock);
+    std::erase(live_scratch, path());
+}
+
 LaunchOptions helper_run(const RunFlags& flags, const std::wstring& program,
                          const std::vector<std::u16string>& args) {
-    std::vector<std::u16string> items = helper_items(winetest_path(), flags);
+    RunFlags granted = flags;
+    if (targets_production() && flags.test_grants) {
+        const std::wstring probe = probe_path();
+        granted.extra.insert(granted.extra.end(),
+                             {u"--readable-dir", to_u16(probe.substr(0, probe.find_last_of(L'\\')))});
+        const std::lock_guard lock(live_scratch_lock);
+        for (const std::wstring& dir : live_scratch) granted.extra.insert(granted.extra.end(), {u"--writable-dir", to_u16(dir)});
+    }
+    std::vector<std::u16string> items = helper_items(winetest_path(), granted);
     items.push_back(to_u16(program));
     items.insert(items.end(), args.begin(), args.end());
     LaunchOptions options;

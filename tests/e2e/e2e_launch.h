@@ -41,6 +41,11 @@ struct RunFlags {
     std::u16string stdout_mode = u"null";
     std::u16string stderr_mode = u"null";
     std::vector<std::u16string> extra;  // further flags and values, before "--"
+    // Against the production helper the container can reach nothing the test
+    // does not grant: the probe's directory (readable) and every live scratch
+    // directory (writable), added to the request. A test that grants exactly
+    // what it means to check turns this off.
+    bool test_grants = true;
 };
 std::vector<std::u16string> helper_items(const std::wstring& helper, const RunFlags& flags);
 
@@ -102,8 +107,15 @@ LaunchResult launch(const LaunchOptions& options);
 LaunchOptions helper_run(const RunFlags& flags, const std::wstring& program,
                          const std::vector<std::u16string>& args);
 
-// The tests' files live in scratch directories, as the Win32 tests' do.
-using zub::test_support::ScratchDir;
+// The tests' files live in scratch directories, as the Win32 tests' do; each
+// is known while it lives, so that runs against the production helper grant it.
+class ScratchDir : public zub::test_support::ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+};
 
 // The helper's one line on stderr for a bad command line, and for a failed run.
 std::string argv_failure_line(const zub::ArgvError& error);

@@ -46,8 +46,8 @@ TEST_P(ChildExitCode, PassesThroughSilently) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ChildExitCode, testing::ValuesIn(CASES),
-                         [](const testing::TestParamInfo<ExitCase>& info) {
-                             return std::string(info.param.name);
+                         [](const testing::TestParamInfo<ExitCase>& tested) {
+                             return std::string(tested.param.name);
                          });
 
 }  // namespace

@@ -124,8 +124,8 @@ const InheritCase CASES[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, HandleInheritance, testing::ValuesIn(CASES),
-                         [](const testing::TestParamInfo<InheritCase>& info) {
-                             return std::string(info.param.name);
+                         [](const testing::TestParamInfo<InheritCase>& tested) {
+                             return std::string(tested.param.name);
                          });
 
 }  // namespace

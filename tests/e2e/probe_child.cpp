@@ -14,12 +14,22 @@
 //                                       name, its standard handles, and the result of
 //                                       writing a marker into every pipe or file handle
 //                                       that is not one of its standard handles
+//   zub-probe REPORT token              whether its token is an AppContainer's, the
+//                                       container SID, the capability SIDs, the
+//                                       integrity level's RID
+//   zub-probe REPORT access PATH OP     the Win32 error (0: done) of one operation on
+//                                       PATH: read, write, create, delete, rename, list
+//   zub-probe REPORT breakaway          the error of starting itself out of its job
+//   zub-probe REPORT connect HOST PORT  the error of one TCP connection, 5 s at most
 //
-// REPORT is a file path ("-" for none). Every string is written as hex UTF-16
-// units and stdin as hex bytes, so nothing is lost on the way to the test.
-// The report appears atomically (written aside, then renamed), so a test that
+// REPORT is a file path, or "-" for standard output. Every string is written as
+// hex UTF-16 units and stdin as hex bytes, so nothing is lost on the way to the
+// test. A report file is held unshared until it is whole, so a test that
 // polls for it never reads half of it.
+#include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
+#include <sddl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -59,19 +69,21 @@ class Report {
 public:
     void line(const std::string& key, const std::string& value) { text_ += key + " " + value + "\n"; }
 
-    // Writes to PATH.part and renames it to PATH.
+    // Writes PATH, holding it unshared until the report is whole: a test that
+    // polls for it cannot open it earlier. (A rename into place would need DELETE,
+    // which a confined probe is not granted.) "-" writes to standard output,
+    // which is all a confined probe may be able to write.
     bool publish(const wchar_t* path) const {
-        if (std::wstring(path) == L"-") return true;
-        const std::wstring part = std::wstring(path) + L".part";
-        HANDLE file = CreateFileW(part.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return false;
+        const bool to_stdout = std::wstring(path) == L"-";
+        HANDLE file = to_stdout ? GetStdHandle(STD_OUTPUT_HANDLE)
+                                : CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                              FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == nullptr || file == INVALID_HANDLE_VALUE) return false;
         DWORD written = 0;
         const BOOL ok = WriteFile(file, text_.data(), static_cast<DWORD>(text_.size()), &written,
                                   nullptr);
-        CloseHandle(file);
-        return ok && written == text_.size() &&
-               MoveFileExW(part.c_str(), path, MOVEFILE_REPLACE_EXISTING);
+        if (!to_stdout) CloseHandle(file);
+        return ok && written == text_.size();
     }
 
 private:
@@ -234,6 +246,160 @@ int do_hang(const wchar_t* path) {
     return 0;
 }
 
+// The token's own view of its confinement. A query that fails reports its error.
+std::string sid_text(PSID sid) {
+    wchar_t* text = nullptr;
+    if (!ConvertSidToStringSidW(sid, &text)) return "error " + std::to_string(GetLastError());
+    std::string out;
+    for (const wchar_t* unit = text; *unit; ++unit) out += static_cast<char>(*unit);  // SID strings are ASCII
+    LocalFree(text);
+    return out;
+}
+
+std::vector<unsigned char> token_information(HANDLE token, TOKEN_INFORMATION_CLASS kind, DWORD* error) {
+    DWORD size = 0;
+    GetTokenInformation(token, kind, nullptr, 0, &size);
+    std::vector<unsigned char> buffer(size ? size : sizeof(DWORD));
+    *error = GetTokenInformation(token, kind, buffer.data(), static_cast<DWORD>(buffer.size()), &size)
+                 ? 0
+                 : GetLastError();
+    return buffer;
+}
+
+int do_token(const wchar_t* path) {
+    Report report;
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return 4;
+    DWORD error = 0;
+    auto data = token_information(token, TokenIsAppContainer, &error);
+    report.line("appcontainer",
+                error ? "error " + std::to_string(error)
+                      : std::to_string(*reinterpret_cast<const DWORD*>(data.data())));
+    data = token_information(token, TokenAppContainerSid, &error);
+    const PSID container =
+        error ? nullptr : reinterpret_cast<const TOKEN_APPCONTAINER_INFORMATION*>(data.data())->TokenAppContainer;
+    report.line("container_sid", error ? "error " + std::to_string(error) : container ? sid_text(container) : "none");
+    data = token_information(token, TokenCapabilities, &error);
+    if (error) {
+        report.line("capability", "error " + std::to_string(error));
+    } else {
+        const auto* groups = reinterpret_cast<const TOKEN_GROUPS*>(data.data());
+        for (DWORD i = 0; i < groups->GroupCount; ++i) report.line("capability", sid_text(groups->Groups[i].Sid));
+    }
+    data = token_information(token, TokenIntegrityLevel, &error);
+    if (error) {
+        report.line("integrity", "error " + std::to_string(error));
+    } else {
+        const PSID label = reinterpret_cast<const TOKEN_MANDATORY_LABEL*>(data.data())->Label.Sid;
+        const DWORD rid = *GetSidSubAuthority(label, *GetSidSubAuthorityCount(label) - 1u);
+        report.line("integrity", hex_value(rid));
+    }
+    CloseHandle(token);
+    return report.publish(path) ? 0 : 3;
+}
+
+// Opens PATH as an operation of that kind needs, and does it once.
+DWORD try_access(const std::wstring& path, const std::wstring& op) {
+    constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    if (op == L"delete") return DeleteFileW(path.c_str()) ? 0 : GetLastError();
+    if (op == L"rename")
+        return MoveFileExW(path.c_str(), (path + L".renamed").c_str(), 0) ? 0 : GetLastError();
+    if (op == L"list") {
+        WIN32_FIND_DATAW data{};
+        const HANDLE find = FindFirstFileExW((path + L"\\*").c_str(), FindExInfoBasic, &data,
+                                             FindExSearchNameMatch, nullptr, 0);
+        if (find == INVALID_HANDLE_VALUE) return GetLastError();
+        FindClose(find);
+        return 0;
+    }
+    const bool reading = op == L"read";
+    if (!reading && op != L"write" && op != L"create") return ERROR_INVALID_PARAMETER;
+    const HANDLE file = CreateFileW(path.c_str(), reading ? GENERIC_READ : GENERIC_WRITE, SHARE_ALL,
+                                    nullptr, op == L"create" ? CREATE_NEW : OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return GetLastError();
+    char byte = 'w';
+    DWORD moved = 0;
+    const BOOL done = reading ? ReadFile(file, &byte, 1, &moved, nullptr)
+                              : WriteFile(file, &byte, 1, &moved, nullptr);
+    const DWORD error = done ? 0 : GetLastError();
+    CloseHandle(file);
+    return error;
+}
+
+int do_access(const wchar_t* path, const std::wstring& target, const std::wstring& op) {
+    Report report;
+    report.line("access", std::to_string(try_access(target, op)));
+    return report.publish(path) ? 0 : 3;
+}
+
+// The job gives no permission to break away: the creation itself must fail.
+int do_breakaway(const wchar_t* path) {
+    wchar_t self[MAX_PATH * 4];
+    const DWORD self_length = GetModuleFileNameW(nullptr, self, MAX_PATH * 4);
+    if (self_length == 0 || self_length >= MAX_PATH * 4) return 4;
+    std::wstring command_line = L"\"" + std::wstring(self) + L"\" - exit 0";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    const BOOL created = CreateProcessW(self, command_line.data(), nullptr, nullptr, FALSE,
+                                        CREATE_BREAKAWAY_FROM_JOB | CREATE_SUSPENDED, nullptr,
+                                        nullptr, &startup, &info);
+    Report report;
+    report.line("breakaway", std::to_string(created ? 0 : GetLastError()));
+    if (created) {
+        TerminateProcess(info.hProcess, 0);
+        CloseHandle(info.hThread);
+        CloseHandle(info.hProcess);
+    }
+    return report.publish(path) ? 0 : 3;
+}
+
+// "resolve N" when the name cannot be resolved, "timeout", or the connection's error.
+std::string try_connect(const wchar_t* host, const wchar_t* port) {
+    constexpr long CONNECT_LIMIT_S = 5;
+    WSADATA wsa{};
+    if (const int error = WSAStartup(MAKEWORD(2, 2), &wsa)) return "startup " + std::to_string(error);
+    ADDRINFOW hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    ADDRINFOW* found = nullptr;
+    if (const int error = GetAddrInfoW(host, port, &hints, &found)) return "resolve " + std::to_string(error);
+    std::string result;
+    const SOCKET sock = socket(found->ai_family, found->ai_socktype, found->ai_protocol);
+    u_long non_blocking = 1;
+    if (sock == INVALID_SOCKET || ioctlsocket(sock, FIONBIO, &non_blocking) != 0) {
+        result = std::to_string(WSAGetLastError());
+    } else if (connect(sock, found->ai_addr, static_cast<int>(found->ai_addrlen)) == 0) {
+        result = "0";
+    } else if (const int error = WSAGetLastError(); error != WSAEWOULDBLOCK) {
+        result = std::to_string(error);
+    } else {
+        fd_set writable, failed;
+        FD_ZERO(&writable);
+        FD_ZERO(&failed);
+        FD_SET(sock, &writable);
+        FD_SET(sock, &failed);
+        timeval limit{CONNECT_LIMIT_S, 0};
+        const int ready = select(0, nullptr, &writable, &failed, &limit);
+        int so_error = 0;
+        int length = static_cast<int>(sizeof so_error);
+        getsockopt(sock, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&so_error), &length);
+        const bool made = ready > 0 && FD_ISSET(sock, &writable) && so_error == 0;
+        result = ready == 0 ? "timeout" : made ? "0" : std::to_string(so_error ? so_error : WSAECONNREFUSED);
+    }
+    if (sock != INVALID_SOCKET) closesocket(sock);
+    FreeAddrInfoW(found);
+    WSACleanup();
+    return result;
+}
+
+int do_connect(const wchar_t* path, const wchar_t* host, const wchar_t* port) {
+    Report report;
+    report.line("connect", try_connect(host, port));
+    return report.publish(path) ? 0 : 3;
+}
+
 // The process ends with the code of the fault it took, as an unhandled
 // exception would end it; Wine's unhandled-exception path takes seconds.
 LONG WINAPI end_with_exception_code(EXCEPTION_POINTERS* pointers) {
@@ -252,7 +418,8 @@ LONG WINAPI end_with_exception_code(EXCEPTION_POINTERS* pointers) {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 3) {
-        (void)std::fputs("usage: zub-probe REPORT report|exit CODE|crash|grandchild|hang|sleep|handles\n",
+        (void)std::fputs("usage: zub-probe REPORT report|exit CODE|crash|grandchild|hang|sleep|handles|"
+                         "token|access PATH OP|breakaway|connect HOST PORT\n",
                          stderr);
         return 2;
     }
@@ -264,6 +431,10 @@ int wmain(int argc, wchar_t** argv) {
     if (action == L"grandchild") return do_grandchild(path);
     if (action == L"hang") return do_hang(path);
     if (action == L"handles") return do_handles(path);
+    if (action == L"token") return do_token(path);
+    if (action == L"access" && argc >= 5) return do_access(path, argv[3], argv[4]);
+    if (action == L"breakaway") return do_breakaway(path);
+    if (action == L"connect" && argc >= 5) return do_connect(path, argv[3], argv[4]);
     if (action == L"sleep") {
         Sleep(SLEEP_LIMIT_MS);
         return 0;

@@ -77,7 +77,7 @@ TEST(SplitPeer, GeneratedLines) {
                                        u"\\", u"\u00e9", u"\U0001F600"};
     std::mt19937 random(20240611);
     std::uniform_int_distribution<int> length(0, 14);
-    std::uniform_int_distribution<int> pick(0, std::size(alphabet) - 1);
+    std::uniform_int_distribution<int> pick(0, static_cast<int>(std::size(alphabet)) - 1);
     e2e::ScratchDir dir;
     for (int index = 0; index < 40; ++index) {
         std::u16string tail;

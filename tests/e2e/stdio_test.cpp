@@ -64,8 +64,8 @@ TEST_P(StdioModes, ChildSeesTheChosenStreams) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, StdioModes, testing::ValuesIn(CASES),
-                         [](const testing::TestParamInfo<StdioCase>& info) {
-                             return std::string(info.param.name);
+                         [](const testing::TestParamInfo<StdioCase>& tested) {
+                             return std::string(tested.param.name);
                          });
 
 }  // namespace

@@ -25,14 +25,16 @@ const char VALID_FLAGS[] =
     "helper.exe --protocol-version 1 --appcontainer-name c --stdio-stdin null "
     "--stdio-stdout inherit --stdio-stderr piped";
 
+// helper_main never returns; the fake's exit_process throws instead of ending
+// the test, so the status is only ever set by the catch.
 std::uint32_t run_main(FakePlatform& fake) {
+    std::uint32_t status = 0xDEADBEEF;
     try {
         helper_main(fake);
     } catch (const FakeExit& exit) {
-        return exit.status;
+        status = exit.status;
     }
-    ADD_FAILURE() << "helper_main returned";
-    return 0xDEADBEEF;
+    return status;
 }
 
 struct OutcomeCase {
@@ -70,7 +72,7 @@ INSTANTIATE_TEST_SUITE_P(
         OutcomeCase{"child_exit_code_all_32_bits", std::string(VALID_FLAGS) + " -- prog", 0xC0000005, ""},
         OutcomeCase{"run_failure", std::string(VALID_FLAGS) + " --readable-dir C:\\link -- prog", 66,
                     run_line(sandbox_error::ReparsePoint{u"C:\\link"})}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& tested) { return std::string(tested.param.name); });
 
 TEST(EntryPoint, RunFailureLineCarriesNoArgvPrefix) {
     FakePlatform fake;
@@ -152,7 +154,7 @@ INSTANTIATE_TEST_SUITE_P(
                       StderrCase{"invalid_handle_value", false, 65001, INVALID_HANDLE, 0, 64, false, false},
                       StderrCase{"write_error_invalid_handle", false, 65001, 0x18, 6, 64, false, false},
                       StderrCase{"write_error_other", false, 65001, 0x18, 232, 101, false, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& tested) { return std::string(tested.param.name); });
 
 }  // namespace
 }  // namespace zub

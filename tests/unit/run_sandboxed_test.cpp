@@ -378,7 +378,7 @@ INSTANTIATE_TEST_SUITE_P(Variants, RunRecords,
                                            RecordCase{"internet", true, false},
                                            RecordCase{"working_dir", false, true},
                                            RecordCase{"both", true, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& tested) { return std::string(tested.param.name); });
 
 struct HandleListCase {
     const char* name;
@@ -436,7 +436,7 @@ INSTANTIATE_TEST_SUITE_P(
         // The NUL handles opened for the child are real handles and are listed.
         HandleListCase{"all_null", StdioMode::Null, {0x10, 0x14, 0x18}, {0, 1, 2}},
         HandleListCase{"helper_without_handles", StdioMode::Inherit, {0, INVALID_HANDLE, 0}, {}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& tested) { return std::string(tested.param.name); });
 
 TEST(RunSandboxed, FailingHandleListUpdateEndsTheRunAndReleasesInOrder) {
     FakePlatform fake;

@@ -36,11 +36,11 @@ TEST_F(Win32SecurityTest, WellKnownSidFillsBufferOrReportsSize) {
     EXPECT_EQ(size, 12u);
     EXPECT_TRUE(IsValidSid(buffer));
 
-    std::uint32_t small = 4;
-    const BoolResult too_small = platform.create_well_known_sid(WORLD_SID_TYPE, nullptr, buffer, &small);
+    std::uint32_t short_size = 4;  // not "small": rpcndr.h makes that a macro
+    const BoolResult too_small = platform.create_well_known_sid(WORLD_SID_TYPE, nullptr, buffer, &short_size);
     EXPECT_FALSE(too_small.ok);
     EXPECT_EQ(too_small.error, ERROR_INSUFFICIENT_BUFFER_CODE);
-    EXPECT_EQ(small, 12u);
+    EXPECT_EQ(short_size, 12u);
 }
 
 TEST_F(Win32SecurityTest, GrantEntryMergesIntoDaclAndIsWritten) {

@@ -1,0 +1,347 @@
+// What a confined child can and cannot do, seen from inside it: the helper runs
+// the probe with one fixed request on a scratch tree, and the probe reports its
+// token and tries each operation itself.
+//
+// One table holds what each target must show. "windows" is the production
+// helper on Windows (ZUB_E2E_TARGET=production): a real AppContainer, DACLs
+// enforced. "wine" is the test build under Wine, which has no AppContainer and
+// enforces no DACLs: there every row still runs and asserts what Wine does.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <aclapi.h>
+#include <sddl.h>
+#include <userenv.h>
+#include <winioctl.h>
+
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "e2e_launch.h"
+#include "wine_standin_registry.h"
+
+namespace {
+
+constexpr char16_t CONTAINER[] = u"zub-confinement";
+// Microsoft's connectivity check answers on port 80 from everywhere.
+constexpr char16_t NET_HOST[] = u"www.msftconnecttest.com";
+constexpr char16_t NET_PORT[] = u"80";
+
+enum class Check {
+    Token,        // `what` is a key of the probe's token report
+    Access,       // the probe's error for `op` on `path`
+    SecondRun,    // the same, in a later run whose request grants nothing
+    Dacl,         // the container's entry on `path` as the helper left it
+    Breakaway,    // the probe's error for CREATE_BREAKAWAY_FROM_JOB
+    Grandchild,   // whether the probe's grandchild outlives the helper
+    Connect,      // a TCP connection from the probe to NET_HOST
+};
+
+struct Row {
+    const char* name;
+    Check check;
+    const char* what;  // token key, or "internet" to run with --grant-internet-client
+    const wchar_t* path;  // below the scratch tree; "%profile%" is the file in the user's profile
+    const wchar_t* op;
+    const char* windows;
+    const char* wine;
+};
+
+// Win32 errors are decimal: 0 done, 2 not found, 3 path not found, 5 denied, 80 exists.
+// "derived": equal to DeriveAppContainerSidFromAppContainerName of the name.
+// DACL rows: the mask of the container's explicit entry, and for a directory
+// whether it carries OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE; "inherited MASK"
+// when the object holds only an inherited entry for it; "none" when it holds none.
+const Row ROWS[] = {
+    {"TokenIsAppContainer", Check::Token, "appcontainer", nullptr, nullptr, "1", "0"},
+    {"TokenContainerSid", Check::Token, "container_sid", nullptr, nullptr, "derived", "none"},
+    // Wine 8 does not implement TokenCapabilities (ERROR_INVALID_FUNCTION).
+    {"TokenNoCapabilities", Check::Token, "capability", nullptr, nullptr, "", "error 1"},
+    {"TokenInternetClientWhenAsked", Check::Token, "capability internet", nullptr, nullptr,
+     "S-1-15-3-1", "error 1"},
+    // The RID of the integrity label: low 0x1000 (Wine gives every process high, 0x3000).
+    {"TokenLowIntegrity", Check::Token, "integrity", nullptr, nullptr, "1000", "3000"},
+
+    {"ReadableRead", Check::Access, nullptr, L"readable\\r.txt", L"read", "0", "0"},
+    {"ReadableList", Check::Access, nullptr, L"readable\\sub", L"list", "0", "0"},
+    {"ReadableWrite", Check::Access, nullptr, L"readable\\r.txt", L"write", "5", "0"},
+    {"ReadableCreate", Check::Access, nullptr, L"readable\\new.txt", L"create", "5", "0"},
+    {"WritableRead", Check::Access, nullptr, L"writable\\w.txt", L"read", "0", "0"},
+    {"WritableWrite", Check::Access, nullptr, L"writable\\w.txt", L"write", "0", "0"},
+    {"WritableCreate", Check::Access, nullptr, L"writable\\new.txt", L"create", "0", "0"},
+    {"WritableDelete", Check::Access, nullptr, L"writable\\delete-me.txt", L"delete", "5", "0"},
+    {"WritableRename", Check::Access, nullptr, L"writable\\rename-me.txt", L"rename", "5", "0"},
+    {"SiblingRead", Check::Access, nullptr, L"sibling\\s.txt", L"read", "5", "0"},
+    {"SiblingList", Check::Access, nullptr, L"sibling", L"list", "5", "0"},
+    {"SiblingWrite", Check::Access, nullptr, L"sibling\\s.txt", L"write", "5", "0"},
+    // Wine 8 cannot make a junction (FSCTL_SET_REPARSE_POINT fails with 50): the path is not there.
+    {"JunctionRead", Check::Access, nullptr, L"writable\\link\\s.txt", L"read", "5", "3"},
+    {"JunctionCreate", Check::Access, nullptr, L"writable\\link\\new.txt", L"create", "5", "3"},
+    {"ProfileRead", Check::Access, nullptr, L"%profile%", L"read", "5", "0"},
+    {"SecondRunStillReads", Check::SecondRun, nullptr, L"readable\\r.txt", L"read", "0", "0"},
+
+    // Wine keeps no DACLs: a read-back is synthesised from Unix permissions.
+    {"DaclReadableDir", Check::Dacl, nullptr, L"readable", nullptr, "0x001200a9 inherit", "none"},
+    {"DaclReadableFile", Check::Dacl, nullptr, L"readable\\r.txt", nullptr, "0x001200a9", "none"},
+    {"DaclReadableSubdir", Check::Dacl, nullptr, L"readable\\sub", nullptr, "0x001200a9 inherit", "none"},
+    {"DaclWritableDir", Check::Dacl, nullptr, L"writable", nullptr, "0x001201bf inherit", "none"},
+    {"DaclWritableFile", Check::Dacl, nullptr, L"writable\\w.txt", nullptr, "0x001201bf", "none"},
+    {"DaclJunctionUntouched", Check::Dacl, nullptr, L"writable\\link", nullptr, "none", "open error 2"},
+    {"DaclSiblingUntouched", Check::Dacl, nullptr, L"sibling", nullptr, "none", "none"},
+
+    {"JobRefusesBreakaway", Check::Breakaway, nullptr, nullptr, nullptr, "5", "5"},
+    {"JobEndsGrandchild", Check::Grandchild, nullptr, nullptr, nullptr, "gone", "gone"},
+
+    {"NetworkRefusedWithoutCapability", Check::Connect, nullptr, nullptr, nullptr, "refused", "made"},
+    {"NetworkMadeWithInternetClient", Check::Connect, "internet", nullptr, nullptr, "made", "made"},
+};
+
+void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
+
+using Lines = std::map<std::string, std::vector<std::string>>;
+
+Lines parse_lines(const std::string& text) {
+    Lines lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        const std::size_t space = line.find(' ');
+        lines[line.substr(0, space)].push_back(space == std::string::npos ? "" : line.substr(space + 1));
+    }
+    return lines;
+}
+
+std::string first(const Lines& lines, const std::string& key) {
+    const auto found = lines.find(key);
+    return found == lines.end() ? "(missing)" : found->second.front();
+}
+
+std::string narrow(const std::wstring& ascii) {
+    std::string out;
+    for (const wchar_t unit : ascii) out += static_cast<char>(unit);
+    return out;
+}
+
+std::string sid_text(PSID sid) {
+    wchar_t* text = nullptr;
+    if (!ConvertSidToStringSidW(sid, &text)) return "(unconvertible)";
+    std::wstring out = text;
+    LocalFree(text);
+    return narrow(out);
+}
+
+std::wstring registry_text(const std::wstring& key, const wchar_t* value) {
+    wchar_t buffer[256];
+    DWORD size = sizeof buffer;
+    if (RegGetValueW(HKEY_CURRENT_USER, key.c_str(), value, RRF_RT_REG_SZ, nullptr, buffer, &size))
+        return L"(missing)";
+    return buffer;
+}
+
+// The SID the helper's entries name: the system's derivation on Windows, the
+// stand-in's record under Wine.
+std::string container_sid() {
+    if (!e2e::targets_production())
+        return narrow(registry_text(zub::winetest::profile_key(CONTAINER), L"Sid"));
+    PSID sid = nullptr;
+    if (DeriveAppContainerSidFromAppContainerName(e2e::to_wide(CONTAINER).c_str(), &sid) != S_OK)
+        return "(underivable)";
+    std::string text = sid_text(sid);
+    FreeSid(sid);
+    return text;
+}
+
+// A mount point, as a confined child with write access could make one itself.
+// Returns the Win32 error; Wine 8 answers 50 (not supported).
+DWORD make_junction(const std::wstring& link, const std::wstring& target) {
+    if (!CreateDirectoryW(link.c_str(), nullptr)) return GetLastError();
+    const std::wstring substitute = L"\\??\\" + target;
+    // The mount-point layout of REPARSE_DATA_BUFFER, which only the driver kit declares.
+    struct MountPoint {
+        DWORD tag;
+        WORD data_length, reserved;
+        WORD substitute_offset, substitute_length, print_offset, print_length;
+        wchar_t names[MAX_PATH * 2];
+    } buffer{};
+    const WORD substitute_bytes = static_cast<WORD>(substitute.size() * sizeof(wchar_t));
+    const WORD print_bytes = static_cast<WORD>(target.size() * sizeof(wchar_t));
+    buffer.tag = IO_REPARSE_TAG_MOUNT_POINT;
+    buffer.reserved = 0;
+    buffer.substitute_offset = 0;
+    buffer.substitute_length = substitute_bytes;
+    buffer.print_offset = static_cast<WORD>(substitute_bytes + sizeof(wchar_t));
+    buffer.print_length = print_bytes;
+    substitute.copy(buffer.names, substitute.size());
+    target.copy(buffer.names + substitute.size() + 1, target.size());
+    buffer.data_length = static_cast<WORD>(8 + substitute_bytes + print_bytes + 2 * sizeof(wchar_t));
+    const HANDLE handle = CreateFileW(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    DWORD error = handle == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    DWORD returned = 0;
+    if (!error && !DeviceIoControl(handle, FSCTL_SET_REPARSE_POINT, &buffer, 8u + buffer.data_length,
+                                   nullptr, 0, &returned, nullptr))
+        error = GetLastError();
+    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    if (error) RemoveDirectoryW(link.c_str());
+    return error;
+}
+
+// The container's entry in the object's own DACL (a link is not followed).
+std::string dacl_entry(const std::wstring& path, const std::string& sid) {
+    const HANDLE handle = CreateFileW(path.c_str(), READ_CONTROL, 7, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return "open error " + std::to_string(GetLastError());
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD error = GetSecurityInfo(handle, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                        nullptr, &dacl, nullptr, &descriptor);
+    const bool directory = (GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    CloseHandle(handle);
+    if (error) return "read error " + std::to_string(error);
+    std::string found = "none";
+    for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
+        void* raw = nullptr;
+        if (!GetAce(dacl, i, &raw)) continue;
+        const auto* ace = static_cast<const ACCESS_ALLOWED_ACE*>(raw);
+        if (ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+        if (sid_text(const_cast<DWORD*>(&ace->SidStart)) != sid) continue;
+        char mask[16];
+        (void)std::snprintf(mask, sizeof mask, "0x%08lx", static_cast<unsigned long>(ace->Mask));
+        // An explicit entry is what the helper wrote; an inherited one is shown only when alone.
+        if (ace->Header.AceFlags & INHERITED_ACE) {
+            if (found == "none") found = std::string("inherited ") + mask;
+            continue;
+        }
+        constexpr BYTE BOTH = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+        found = mask;
+        if (directory) found += (ace->Header.AceFlags & BOTH) == BOTH ? " inherit" : " no-inherit";
+    }
+    LocalFree(descriptor);
+    return found;
+}
+
+class Confinement : public ::testing::TestWithParam<Row> {
+protected:
+    static void SetUpTestSuite() {
+        tree = std::make_unique<e2e::ScratchDir>();
+        for (const wchar_t* dir : {L"bin", L"readable", L"readable\\sub", L"writable", L"sibling"})
+            ASSERT_TRUE(tree->make_dir(dir));
+        for (const wchar_t* file : {L"readable\\r.txt", L"writable\\w.txt", L"writable\\delete-me.txt",
+                                    L"writable\\rename-me.txt", L"sibling\\s.txt"})
+            ASSERT_TRUE(tree->make_file(file));
+        // The probe runs from the granted tree: on Windows the container must be able to read it.
+        ASSERT_TRUE(CopyFileW(e2e::probe_path().c_str(), tree->join(L"bin\\zub-probe.exe").c_str(), TRUE));
+        if (const DWORD error = make_junction(tree->join(L"writable\\link"), tree->join(L"sibling"))) {
+            junction_error = error;
+            std::printf("no junction made here: error %lu\n", error);
+        }
+        wchar_t profile[MAX_PATH];
+        const DWORD length = GetEnvironmentVariableW(L"USERPROFILE", profile, MAX_PATH);
+        ASSERT_TRUE(length > 0 && length < MAX_PATH);
+        profile_file = std::wstring(profile, length) + L"\\" + e2e::to_wide(e2e::unique_name(u"zub-confinement")) + L".txt";
+        const HANDLE file = CreateFileW(profile_file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        CloseHandle(file);
+        // The first run of the name grants the trees; every row's run grants them again.
+        const Lines first_run = run({u"token"});
+        ASSERT_EQ(first(first_run, "exit"), "0");
+    }
+    static void TearDownTestSuite() {
+        DeleteFileW(profile_file.c_str());
+        tree.reset();
+    }
+
+    // The probe's report lines from one helper run with the fixed request, and
+    // the helper's exit code under "exit".
+    static Lines run(const std::vector<std::u16string>& probe_args, bool internet = false,
+                     bool grant = true) {
+        e2e::RunFlags flags;
+        flags.container = CONTAINER;
+        flags.stdout_mode = u"inherit";
+        flags.test_grants = false;
+        flags.extra = {u"--readable-dir", e2e::to_u16(tree->join(L"bin"))};
+        if (grant) {
+            flags.extra.insert(flags.extra.end(), {u"--readable-dir", e2e::to_u16(tree->join(L"readable")),
+                                                   u"--writable-dir", e2e::to_u16(tree->join(L"writable"))});
+        }
+        if (internet) flags.extra.push_back(u"--grant-internet-client");
+        std::vector<std::u16string> args = {u"-"};
+        args.insert(args.end(), probe_args.begin(), probe_args.end());
+        const e2e::LaunchResult result =
+            e2e::launch(e2e::helper_run(flags, tree->join(L"bin\\zub-probe.exe"), args));
+        Lines lines = parse_lines(result.out);
+        lines["exit"].push_back(std::to_string(result.exit_code));
+        if (!result.err.empty()) lines["helper_error"].push_back(result.err);
+        return lines;
+    }
+
+    std::wstring target_path(const wchar_t* path) const {
+        return std::wstring(path) == L"%profile%" ? profile_file : tree->join(path);
+    }
+
+    std::string observe(const Row& row) {
+        const bool internet = row.what && std::string(row.what).ends_with("internet");
+        switch (row.check) {
+            case Check::Token: {
+                const Lines lines = run({u"token"}, internet);
+                const std::string key = std::string(row.what).substr(0, std::string(row.what).find(' '));
+                const auto found = lines.find(key);
+                if (found == lines.end()) return "";
+                std::string joined;
+                for (const std::string& value : found->second) joined += (joined.empty() ? "" : ",") + value;
+                return key == "container_sid" && joined == container_sid() ? "derived" : joined;
+            }
+            case Check::Access:
+            case Check::SecondRun:
+                return first(run({u"access", e2e::to_u16(target_path(row.path)), e2e::to_u16(row.op)},
+                                 false, row.check == Check::Access),
+                             "access");
+            case Check::Dacl: return dacl_entry(tree->join(row.path), container_sid());
+            case Check::Breakaway: return first(run({u"breakaway"}), "breakaway");
+            case Check::Grandchild: {
+                const std::string pid = first(run({u"grandchild"}), "pid");
+                if (pid == "(missing)") return "no grandchild";
+                return e2e::process_gone(static_cast<DWORD>(std::stoul(pid)), 5000) ? "gone" : "alive";
+            }
+            case Check::Connect: {
+                const std::string made = first(run({u"connect", NET_HOST, NET_PORT}, internet), "connect");
+                return made == "0" ? "made" : "refused";
+            }
+        }
+        return "(unknown check)";
+    }
+
+    static inline std::unique_ptr<e2e::ScratchDir> tree;
+    static inline std::wstring profile_file;
+    static inline DWORD junction_error = 0;
+};
+
+TEST_P(Confinement, AsTheTableSays) {
+    const Row& row = GetParam();
+    const bool windows = e2e::targets_production();
+    if (row.check == Check::Connect) {
+        // The test itself, unconfined, must reach the host first.
+        e2e::LaunchOptions direct;
+        direct.application = e2e::probe_path();
+        direct.command_line =
+            e2e::join_command_line({e2e::to_u16(direct.application), u"-", u"connect", NET_HOST, NET_PORT});
+        const e2e::LaunchResult direct_result = e2e::launch(direct);
+        const std::string made = first(parse_lines(direct_result.out), "connect");
+        if (made != "0") GTEST_SKIP() << "no network here: a direct connection to port 80 of www.msftconnecttest.com gave " << made;
+    }
+    if (windows && std::wstring(row.path ? row.path : L"").starts_with(L"writable\\link")) {
+        ASSERT_EQ(junction_error, 0u) << "the junction could not be made";
+    }
+    EXPECT_EQ(observe(row), windows ? row.windows : row.wine)
+        << (windows ? "production helper on Windows" : "test build under Wine");
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, Confinement, ::testing::ValuesIn(ROWS),
+                         [](const ::testing::TestParamInfo<Row>& row_info) { return std::string(row_info.param.name); });
+
+}  // namespace
