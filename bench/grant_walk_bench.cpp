@@ -370,7 +370,7 @@ public:
         }
         return {reopen(directory, name), 0};
     }
-    BoolResult query_file_identity(Handle file, FileIdentity* identity) override {
+    BoolResult query_file_identity(Handle file, IdWidth, FileIdentity* identity) override {
         ++calls.identities;
         const Slot& slot = slots_[index_of(file)];
         identity->attributes = slot.is_directory ? FILE_ATTRIBUTE_DIRECTORY_BIT : FILE_ATTRIBUTE_ARCHIVE_BIT;

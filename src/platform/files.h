@@ -46,11 +46,19 @@ inline FileId FileId::from_64(std::uint64_t id) {
     return wide;
 }
 
+// How wide a listing's file IDs are: 128 bits, or 64 bits zero-extended where
+// the listing class with 128-bit IDs is refused (Wine 8; some file systems).
+// An object is queried at its listing's width, so that each side of the
+// comparison costs what it must: under Wine the 128-bit query also fetches
+// the volume's serial number, a round trip to its mount manager.
+enum class IdWidth : std::uint8_t { Bits64, Bits128 };
+
 // One entry of a directory listing ("." and ".." never appear).
 struct DirEntry {
     OsString name;
     std::uint32_t attributes;
     FileId file_id;
+    IdWidth id_width = IdWidth::Bits128;
 };
 
 // A listing read through a directory handle, which it borrows.
@@ -86,7 +94,7 @@ public:
     // An empty name opens `directory`'s own object again.
     virtual HandleResult open_relative(Handle directory, std::u16string_view name,
                                        std::uint32_t access) = 0;
-    virtual BoolResult query_file_identity(Handle file, FileIdentity* identity) = 0;
+    virtual BoolResult query_file_identity(Handle file, IdWidth width, FileIdentity* identity) = 0;
     // Null when the listing cannot be started; an empty directory gives a
     // listing without entries.
     virtual std::unique_ptr<DirectoryListing> open_directory_listing(Handle directory) = 0;

@@ -21,6 +21,7 @@ bool is_dot_entry(std::u16string_view name) { return name == u"." || name == u".
 // and systems that refuse the first (Wine 8 answers 87).
 struct ExtendedRecords {
     using Record = FILE_ID_EXTD_DIR_INFO;
+    static constexpr IdWidth WIDTH = IdWidth::Bits128;
     static constexpr FILE_INFO_BY_HANDLE_CLASS RESTART = FileIdExtdDirectoryRestartInfo;
     static constexpr FILE_INFO_BY_HANDLE_CLASS NEXT = FileIdExtdDirectoryInfo;
     static FileId file_id(const Record& record) {
@@ -32,6 +33,7 @@ struct ExtendedRecords {
 
 struct BothRecords {
     using Record = FILE_ID_BOTH_DIR_INFO;
+    static constexpr IdWidth WIDTH = IdWidth::Bits64;
     static constexpr FILE_INFO_BY_HANDLE_CLASS RESTART = FileIdBothDirectoryRestartInfo;
     static constexpr FILE_INFO_BY_HANDLE_CLASS NEXT = FileIdBothDirectoryInfo;
     static FileId file_id(const Record& record) {
@@ -74,6 +76,7 @@ public:
             entry.name.assign(name);
             entry.attributes = info->FileAttributes;
             entry.file_id = Records::file_id(*info);
+            entry.id_width = Records::WIDTH;
             return true;
         }
     }
@@ -150,21 +153,33 @@ HandleResult Win32Platform::open_relative(Handle directory, std::u16string_view 
     return {win32::from_win(file), 0};
 }
 
-BoolResult Win32Platform::query_file_identity(Handle file, FileIdentity* identity) {
-    // Two narrow queries rather than GetFileInformationByHandle, which also asks
-    // the mount manager for the volume's serial number under Wine: a round trip
-    // for every object of the walk. FileIdInfo gives all 128 bits of the ID.
+BoolResult Win32Platform::query_file_identity(Handle file, IdWidth width, FileIdentity* identity) {
+    // Narrow queries rather than GetFileInformationByHandle, which also asks
+    // for the volume's serial number: under Wine a round trip to the mount
+    // manager for every object of the walk. FileIdInfo asks for it too, so it
+    // is used only where the listing gave 128-bit IDs to compare with.
     FILE_ATTRIBUTE_TAG_INFO tag{};
     if (!GetFileInformationByHandleEx(win32::to_win(file), FileAttributeTagInfo, &tag, sizeof tag)) {
         return win32::bool_result(FALSE);
     }
-    FILE_ID_INFO id{};
-    if (!GetFileInformationByHandleEx(win32::to_win(file), FileIdInfo, &id, sizeof id)) {
-        return win32::bool_result(FALSE);
+    if (width == IdWidth::Bits128) {
+        FILE_ID_INFO id{};
+        if (!GetFileInformationByHandleEx(win32::to_win(file), FileIdInfo, &id, sizeof id)) {
+            return win32::bool_result(FALSE);
+        }
+        static_assert(sizeof id.FileId.Identifier == sizeof identity->file_id.bytes);
+        std::memcpy(identity->file_id.bytes.data(), id.FileId.Identifier, identity->file_id.bytes.size());
+    } else {
+        IO_STATUS_BLOCK status_block{};
+        nt::FileInternalInformation internal{};
+        const NTSTATUS status = NtQueryInformationFile(win32::to_win(file), &status_block, &internal,
+                                                       sizeof internal, nt::FILE_INTERNAL_INFORMATION_CLASS);
+        if (!win32::nt_success(status)) {
+            return {false, static_cast<std::uint32_t>(RtlNtStatusToDosError(status))};
+        }
+        identity->file_id = FileId::from_64(static_cast<std::uint64_t>(internal.index_number.QuadPart));
     }
     identity->attributes = tag.FileAttributes;
-    static_assert(sizeof id.FileId.Identifier == sizeof identity->file_id.bytes);
-    std::memcpy(identity->file_id.bytes.data(), id.FileId.Identifier, identity->file_id.bytes.size());
     return {true, 0};
 }
 

@@ -24,6 +24,23 @@
 #define FILE_OPEN 0x00000001
 #endif
 
+// Not in the SDK's <winternl.h>, which declares no information class but
+// FileDirectoryInformation. ZwQueryInformationFile's signature as Microsoft
+// documents it (mingw's header declares the same, which C++ accepts twice),
+// and FILE_INTERNAL_INFORMATION (class 6): the file's 64-bit ID.
+extern "C" NTSTATUS NTAPI NtQueryInformationFile(HANDLE FileHandle, PIO_STATUS_BLOCK IoStatusBlock,
+                                                 PVOID FileInformation, ULONG Length,
+                                                 FILE_INFORMATION_CLASS FileInformationClass);
+
+namespace zub::nt {
+
+struct FileInternalInformation {
+    LARGE_INTEGER index_number;
+};
+constexpr FILE_INFORMATION_CLASS FILE_INTERNAL_INFORMATION_CLASS = static_cast<FILE_INFORMATION_CLASS>(6);
+
+}  // namespace zub::nt
+
 namespace zub::win32 {
 
 // Success and information statuses are both successes: an open that completes

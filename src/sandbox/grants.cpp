@@ -97,9 +97,10 @@ bool is_plain_entry_name(std::u16string_view name) {
 // Checks that an object opened by name is the one expected: no reparse point
 // (a link made in place since it was listed) and the same, known file ID (not
 // another object under the same name).
-UniqueHandle checked(Files& files, UniqueHandle object, const FileId& expected, FileIdentity& identity) {
+UniqueHandle checked(Files& files, UniqueHandle object, const FileId& expected, IdWidth width,
+                     FileIdentity& identity) {
     if (!object) return {};
-    if (!files.query_file_identity(object.get(), &identity).ok) return {};
+    if (!files.query_file_identity(object.get(), width, &identity).ok) return {};
     if (identity.attributes & FILE_ATTRIBUTE_REPARSE_POINT_BIT) return {};
     if (!identity.file_id.same_object_as(expected)) return {};
     return object;
@@ -113,6 +114,7 @@ struct PendingDirectory {
     std::shared_ptr<const UniqueHandle> parent;
     OsString name;
     FileId file_id;
+    IdWidth id_width;
 };
 
 // Grants every entry of `directory` in listing order; each subdirectory is
@@ -131,11 +133,11 @@ void grant_entries(Files& files, Security& security, const std::shared_ptr<const
         const HandleResult opened = open_for_grant(
             [&](std::uint32_t access) { return files.open_relative(directory->get(), listed.name, access); });
         const UniqueHandle object =
-            checked(files, UniqueHandle(files, opened.handle), listed.file_id, identity);
+            checked(files, UniqueHandle(files, opened.handle), listed.file_id, listed.id_width, identity);
         if (!object) continue;
         (void)grant_object_access(security, object.get(), entry);
         if (identity.attributes & FILE_ATTRIBUTE_DIRECTORY_BIT) {
-            pending.push_back({directory, listed.name, identity.file_id});
+            pending.push_back({directory, listed.name, identity.file_id, listed.id_width});
         }
     }
 }
@@ -148,7 +150,8 @@ std::shared_ptr<const UniqueHandle> reopen_next(Files& files, std::vector<Pendin
         const PendingDirectory next = std::move(pending.back());
         pending.pop_back();
         const HandleResult opened = files.open_relative(next.parent->get(), next.name, DIRECTORY_LIST_RIGHTS);
-        UniqueHandle directory = checked(files, UniqueHandle(files, opened.handle), next.file_id, identity);
+        UniqueHandle directory =
+            checked(files, UniqueHandle(files, opened.handle), next.file_id, next.id_width, identity);
         if (directory && (identity.attributes & FILE_ATTRIBUTE_DIRECTORY_BIT)) {
             return std::make_shared<const UniqueHandle>(std::move(directory));
         }
@@ -183,7 +186,8 @@ Status<SandboxError> grant_allow_set_root(Files& files, Security& security, cons
     if (located_root) {
         // Attributes that cannot be read skip the root, as a missing one.
         FileIdentity identity{};
-        if (!files.query_file_identity(located_root.get(), &identity).ok) return Ok{};
+        // Its ID is never compared: the narrow query is enough.
+        if (!files.query_file_identity(located_root.get(), IdWidth::Bits64, &identity).ok) return Ok{};
         attributes = identity.attributes;
     } else {
         // In use or refused: the directory entry still shows what the path is.

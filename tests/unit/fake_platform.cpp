@@ -503,7 +503,7 @@ HandleResult FakePlatform::open_relative(Handle directory, std::u16string_view n
     return open_object(path, access);
 }
 
-BoolResult FakePlatform::query_file_identity(Handle file, FileIdentity* identity) {
+BoolResult FakePlatform::query_file_identity(Handle file, IdWidth, FileIdentity* identity) {
     const OsString path = object_path(file);
     if (auto code = enter(Op::QueryFileIdentity, text(path.c_str()))) return {false, *code};
     auto it = files.find(path);

@@ -193,7 +193,7 @@ public:
     void local_free(void* memory) override;
     HandleResult open_relative(Handle directory, std::u16string_view name,
                                std::uint32_t access) override;
-    BoolResult query_file_identity(Handle file, FileIdentity* identity) override;
+    BoolResult query_file_identity(Handle file, IdWidth width, FileIdentity* identity) override;
     std::unique_ptr<DirectoryListing> open_directory_listing(Handle directory) override;
     std::optional<std::uint32_t> attributes_from_directory_entry(const char16_t* path) override;
     void free_sid(Sid sid) override;

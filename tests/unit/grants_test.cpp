@@ -312,7 +312,7 @@ public:
         if (deep_) return {open(objects_.at(directory) + 1), 0};
         return {open(std::stoull(to_utf8_lossy(OsString(name.substr(1))))), 0};
     }
-    BoolResult query_file_identity(Handle file, FileIdentity* identity) override {
+    BoolResult query_file_identity(Handle file, IdWidth, FileIdentity* identity) override {
         *identity = {FILE_ATTRIBUTE_DIRECTORY_BIT, FileId::from_64(objects_.at(file) + 1)};
         return {true, 0};
     }

@@ -53,9 +53,10 @@ protected:
         return entries;
     }
 
-    std::optional<FileIdentity> identity_of(Handle file) {
+    // Wine lists with 64-bit IDs only, so that is the width the walk queries there.
+    std::optional<FileIdentity> identity_of(Handle file, IdWidth width = IdWidth::Bits64) {
         FileIdentity identity{};
-        if (!platform.query_file_identity(file, &identity).ok) return std::nullopt;
+        if (!platform.query_file_identity(file, width, &identity).ok) return std::nullopt;
         return identity;
     }
 
@@ -120,6 +121,8 @@ TEST_F(Win32FilesTest, ListingByHandleGivesEntriesWithTheirFileIds) {
         const std::optional<FileIdentity> identity = identity_of(child.handle);
         ASSERT_TRUE(identity.has_value());
         EXPECT_EQ(identity->file_id, listed.file_id);
+        // The 128-bit query gives the same ID, zero-extended.
+        EXPECT_EQ(identity_of(child.handle, IdWidth::Bits128)->file_id, listed.file_id);
         EXPECT_EQ(identity->attributes & FILE_ATTRIBUTE_DIRECTORY_BIT,
                   listed.attributes & FILE_ATTRIBUTE_DIRECTORY_BIT);
         platform.close_handle(child.handle);
