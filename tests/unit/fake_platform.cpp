@@ -80,6 +80,7 @@ void FakePlatform::expect_all_released() {
 void FakePlatform::add_node(const OsString& path, std::uint32_t attributes) {
     FakeNode& node = files[path];
     node.attributes = attributes;
+    node.object = next_file_id_;
     node.file_id = new_file_id();
     const OsString parent = parent_of(path);
     auto it = files.find(parent);
@@ -89,8 +90,9 @@ void FakePlatform::add_node(const OsString& path, std::uint32_t attributes) {
 }
 
 FileId FakePlatform::new_file_id() {
+    const std::uint64_t number = next_file_id_++;
     if (volume == FakeVolume::NoIds) return FileId{};
-    FileId id = FileId::from_64(next_file_id_++);
+    FileId id = FileId::from_64(number);
     if (volume == FakeVolume::Refs) id.bytes[12] = 0x5A;  // beyond what 64 bits hold
     return id;
 }
@@ -117,6 +119,7 @@ void FakePlatform::replace_with_link(const OsString& path, const OsString& targe
     }
     FakeNode& node = files[path];  // keeps its place in its parent's listing
     node.attributes = FILE_ATTRIBUTE_REPARSE_POINT_BIT | FILE_ATTRIBUTE_DIRECTORY_BIT;
+    node.object = next_file_id_;
     node.file_id = new_file_id();
     node.link_target = target;
 }
@@ -458,7 +461,7 @@ HandleResult FakePlatform::open_object(const OsString& path, std::uint32_t acces
     if (node.denied_access & access) return {INVALID_HANDLE, ERROR_ACCESS_DENIED_CODE};
     touched.push_back({"open", path});
     const Handle handle = open_handle("obj:" + to_utf8_lossy(path));
-    file_handles_[handle] = {node.file_id, access};
+    file_handles_[handle] = {node.object, access};
     peak_file_handles = std::max(peak_file_handles, file_handles_.size());
     return {handle, 0};
 }
@@ -470,7 +473,7 @@ OsString FakePlatform::object_path(Handle handle) const {
         return {};
     }
     for (const auto& [path, node] : files) {
-        if (node.file_id.bytes == it->second.file_id.bytes) return path;
+        if (node.object == it->second.object) return path;
     }
     return {};
 }

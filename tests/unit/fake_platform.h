@@ -50,7 +50,8 @@ struct FakeNode {
     std::uint32_t attributes = 0;
     std::vector<OsString> children;     // entry names in listing order
     std::uint32_t denied_access = 0;    // rights an open asking for them is refused
-    FileId file_id;
+    FileId file_id;                       // as the volume reports it
+    std::uint64_t object = 0;             // the fake's own identity of the object
     std::optional<OsString> link_target;  // a reparse point's target path
     std::uint16_t dacl_control = 0x0404;  // SE_DACL_PRESENT | SE_DACL_AUTO_INHERITED
     bool oplocked = false;                // a script holds an oplock on it
@@ -246,7 +247,7 @@ private:
     // The current path of the object an open file handle refers to; empty once it is gone.
     OsString object_path(Handle handle) const;
     struct FileHandle {
-        FileId file_id;
+        std::uint64_t object;
         std::uint32_t access;
     };
     struct Hook {
