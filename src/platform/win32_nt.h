@@ -28,9 +28,8 @@
 // FileDirectoryInformation. ZwQueryInformationFile's signature as Microsoft
 // documents it (mingw's header declares the same, which C++ accepts twice),
 // and FILE_INTERNAL_INFORMATION (class 6): the file's 64-bit ID.
-extern "C" NTSTATUS NTAPI NtQueryInformationFile(HANDLE FileHandle, PIO_STATUS_BLOCK IoStatusBlock,
-                                                 PVOID FileInformation, ULONG Length,
-                                                 FILE_INFORMATION_CLASS FileInformationClass);
+extern "C" NTSTATUS NTAPI NtQueryInformationFile(HANDLE file, PIO_STATUS_BLOCK io_status, PVOID information,
+                                                 ULONG length, FILE_INFORMATION_CLASS information_class);
 
 namespace zub::nt {
 

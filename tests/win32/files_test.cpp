@@ -17,6 +17,7 @@ using win32_test::u16;
 
 struct Listed {
     std::uint32_t attributes;
+    // cppcheck-suppress unusedStructMember ; read inside EXPECT_EQ, which the checker does not expand
     FileId file_id;
 };
 
