@@ -128,7 +128,9 @@ TEST_F(Win32SecurityTest, GrantMutexIsSharedAndASquattedOneRefused) {
     const HANDLE squatter = CreateMutexW(nullptr, FALSE, L"Local\\zub-sandbox-helper.grants");
     ASSERT_NE(squatter, nullptr);
     const bool squatted = GetLastError() != ERROR_ALREADY_EXISTS;
-    if (squatted) EXPECT_FALSE(is_closable_handle(platform.create_grant_mutex().handle));
+    if (squatted) {
+        EXPECT_FALSE(is_closable_handle(platform.create_grant_mutex().handle));
+    }
     CloseHandle(squatter);
     if (!squatted) GTEST_SKIP() << "a helper of another test holds the name";
 }
