@@ -1,5 +1,6 @@
 #include "sandbox/grants.h"
 
+#include <deque>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -107,22 +108,30 @@ UniqueHandle checked(Files& files, UniqueHandle object, const FileId& expected, 
 }
 
 // A directory met in a listing and granted, waiting for its contents' turn:
-// its parent's handle (shared with its pending siblings), its name and its
-// identity. It holds no handle of its own, so the open handles of the walk
-// grow with its depth, never with the width of a directory.
+// where its parent stands on the path of open directories, its name and its
+// identity. It holds no handle of its own.
 struct PendingDirectory {
-    std::shared_ptr<const UniqueHandle> parent;
+    std::size_t parent;
     OsString name;
     FileId file_id;
     IdWidth id_width;
 };
 
+// Depth first, so the pending directories are a stack, and the parent of the
+// one on top is always on the current path: the open handles are that path,
+// and grow with the depth of the tree, never with the width of a directory.
+struct WalkState {
+    std::vector<UniqueHandle> path;  // directories some pending directory lies in
+    std::deque<PendingDirectory> pending;
+};
+
 // Grants every entry of `directory` in listing order; each subdirectory is
-// added to `pending` once granted (also when its grant failed: its contents
-// may still be grantable).
-void grant_entries(Files& files, Security& security, const std::shared_ptr<const UniqueHandle>& directory,
-                   const ExplicitAccess& entry, std::vector<PendingDirectory>& pending) {
-    const std::unique_ptr<DirectoryListing> listing = files.open_directory_listing(directory->get());
+// added to the pending stack once granted (also when its grant failed: its
+// contents may still be grantable), as lying in the directory that will
+// stand at `parent` on the path.
+void grant_entries(Files& files, Security& security, Handle directory, std::size_t parent,
+                   const ExplicitAccess& entry, std::deque<PendingDirectory>& pending) {
+    const std::unique_ptr<DirectoryListing> listing = files.open_directory_listing(directory);
     if (!listing) return;
     DirEntry listed;
     FileIdentity identity{};
@@ -131,42 +140,48 @@ void grant_entries(Files& files, Security& security, const std::shared_ptr<const
         if (listed.attributes & FILE_ATTRIBUTE_REPARSE_POINT_BIT) continue;
         if (!is_plain_entry_name(listed.name)) continue;
         const HandleResult opened = open_for_grant(
-            [&](std::uint32_t access) { return files.open_relative(directory->get(), listed.name, access); });
+            [&](std::uint32_t access) { return files.open_relative(directory, listed.name, access); });
         const UniqueHandle object =
             checked(files, UniqueHandle(files, opened.handle), listed.file_id, listed.id_width, identity);
         if (!object) continue;
         (void)grant_object_access(security, object.get(), entry);
         if (identity.attributes & FILE_ATTRIBUTE_DIRECTORY_BIT) {
-            pending.push_back({directory, listed.name, identity.file_id, listed.id_width});
+            pending.push_back({parent, listed.name, identity.file_id, listed.id_width});
         }
     }
 }
 
 // The next pending directory that still is what was granted, opened again
-// relative to its parent for listing; null when none is left.
-std::shared_ptr<const UniqueHandle> reopen_next(Files& files, std::vector<PendingDirectory>& pending) {
+// relative to its parent for listing; none when no directory is left.
+UniqueHandle reopen_next(Files& files, WalkState& walk) {
     FileIdentity identity{};
-    while (!pending.empty()) {
-        const PendingDirectory next = std::move(pending.back());
-        pending.pop_back();
-        const HandleResult opened = files.open_relative(next.parent->get(), next.name, DIRECTORY_LIST_RIGHTS);
+    while (!walk.pending.empty()) {
+        const PendingDirectory next = std::move(walk.pending.back());
+        walk.pending.pop_back();
+        // Directories past its parent have nothing pending any more.
+        walk.path.resize(next.parent + 1);
+        const HandleResult opened =
+            files.open_relative(walk.path.back().get(), next.name, DIRECTORY_LIST_RIGHTS);
         UniqueHandle directory =
             checked(files, UniqueHandle(files, opened.handle), next.file_id, next.id_width, identity);
-        if (directory && (identity.attributes & FILE_ATTRIBUTE_DIRECTORY_BIT)) {
-            return std::make_shared<const UniqueHandle>(std::move(directory));
-        }
+        // Its parent's last pending directory: the parent is done with.
+        if (walk.pending.empty() || walk.pending.back().parent != next.parent) walk.path.pop_back();
+        if (directory && (identity.attributes & FILE_ATTRIBUTE_DIRECTORY_BIT)) return directory;
     }
-    return nullptr;
+    walk.path.clear();
+    return {};
 }
 
-// Depth first, every object granted before its contents: the order of grants
-// is the listing order, the directory listed next the last one found. Nothing
-// below the root can fail the walk.
+// Every object granted before its contents: the order of grants is the
+// listing order, the directory listed next the last one found. Nothing below
+// the root can fail the walk.
 void grant_tree(Files& files, Security& security, UniqueHandle root, const ExplicitAccess& entry) {
-    std::vector<PendingDirectory> pending;
-    for (auto directory = std::make_shared<const UniqueHandle>(std::move(root)); directory;
-         directory = reopen_next(files, pending)) {
-        grant_entries(files, security, directory, entry, pending);
+    WalkState walk;
+    for (UniqueHandle directory = std::move(root); directory; directory = reopen_next(files, walk)) {
+        const std::size_t pending_before = walk.pending.size();
+        grant_entries(files, security, directory.get(), walk.path.size(), entry, walk.pending);
+        // Kept open only while a directory found in it waits for its turn.
+        if (walk.pending.size() > pending_before) walk.path.push_back(std::move(directory));
     }
 }
 
