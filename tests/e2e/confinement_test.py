@@ -205,7 +205,7 @@ def order_switches(wine_run, helper, top, round_number, with_lock):
     return sum(1 for a, b in zip(order, order[1:]) if a != b)
 
 
-def parallel(wine_run, helper, top, rounds=2):
+def parallel(wine_run, helper, top, rounds=1):
     with_lock = [order_switches(wine_run, helper, top, r, True) for r in range(rounds)]
     without = [order_switches(wine_run, helper, top, rounds + r, False) for r in range(rounds)]
     print("order switches between the two trees, with the mutex: %s; without it: %s" % (with_lock, without))
