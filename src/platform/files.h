@@ -39,10 +39,11 @@ inline bool FileId::is_known() const {
 // value (all ones) stays unknown.
 inline FileId FileId::from_64(std::uint64_t id) {
     FileId wide;
-    const bool unknown = id == ~std::uint64_t{0};
-    for (std::size_t i = 0; i < wide.bytes.size(); ++i) {
-        wide.bytes[i] = unknown ? 0xFF : i < 8 ? static_cast<std::uint8_t>(id >> (8 * i)) : 0;
+    if (id == ~std::uint64_t{0}) {
+        wide.bytes.fill(0xFF);
+        return wide;
     }
+    for (std::size_t i = 0; i < 8; ++i) wide.bytes[i] = static_cast<std::uint8_t>(id >> (8 * i));
     return wide;
 }
 

@@ -49,8 +49,11 @@ class HandleListing final : public DirectoryListing {
 public:
     using Record = typename Records::Record;
 
-    explicit HandleListing(HANDLE directory)
-        : directory_(directory), buffer_(new std::uint64_t[LISTING_BUFFER_BYTES / 8]) {}
+    HandleListing(HANDLE directory, std::unique_ptr<std::uint64_t[]> buffer)
+        : directory_(directory), buffer_(std::move(buffer)) {}
+
+    // The buffer back, for a listing of another class after this one was refused.
+    std::unique_ptr<std::uint64_t[]> release_buffer() { return std::move(buffer_); }
 
     // False when not even the first batch could be read, with the error; an
     // empty batch is an empty directory.
@@ -185,10 +188,13 @@ BoolResult Win32Platform::query_file_identity(Handle file, IdWidth width, FileId
 
 std::unique_ptr<DirectoryListing> Win32Platform::open_directory_listing(Handle directory) {
     DWORD error = 0;
-    auto extended = std::make_unique<HandleListing<ExtendedRecords>>(win32::to_win(directory));
+    auto extended = std::make_unique<HandleListing<ExtendedRecords>>(
+        // Not zeroed: each batch clears only what it must.
+        win32::to_win(directory), std::unique_ptr<std::uint64_t[]>(new std::uint64_t[LISTING_BUFFER_BYTES / 8]));
     if (extended->start(error)) return extended;
     if (!is_unknown_class_error(error)) return nullptr;
-    auto both = std::make_unique<HandleListing<BothRecords>>(win32::to_win(directory));
+    // One buffer per directory, whichever class lists it.
+    auto both = std::make_unique<HandleListing<BothRecords>>(win32::to_win(directory), extended->release_buffer());
     if (both->start(error)) return both;
     return nullptr;
 }

@@ -22,7 +22,6 @@ public:
     ~HeldGrantLock() {
         if (mutex_) service_->release_mutex(mutex_.get());
     }
-    bool held() const { return static_cast<bool>(mutex_); }
 
 private:
     UniqueHandle mutex_;  // closed after the release, when the members go

@@ -79,13 +79,18 @@ bool may_retry_with_fewer_rights(std::uint32_t error) {
     return error == ERROR_ACCESS_DENIED_CODE || error == ERROR_SHARING_VIOLATION_CODE;
 }
 
-// Opens an object with the rights its grant needs, then with reading rights
-// only, so that a DACL that cannot be written still fails at its write.
+// Opens an object with the rights its grant needs and `extra` (the listing
+// right, which alone can meet a sharing violation or a refusal), then without
+// `extra`, then with reading rights only, so that a DACL that cannot be
+// written still fails at its write.
 template <class Open>
-HandleResult open_for_grant(Open open) {
-    HandleResult opened = open(DACL_WRITE_RIGHTS);
-    if (is_closable_handle(opened.handle) || !may_retry_with_fewer_rights(opened.error)) return opened;
-    return open(DACL_READ_RIGHTS);
+HandleResult open_for_grant(Open open, std::uint32_t extra = 0) {
+    const auto retry = [](const HandleResult& opened) {
+        return !is_closable_handle(opened.handle) && may_retry_with_fewer_rights(opened.error);
+    };
+    HandleResult opened = open(DACL_WRITE_RIGHTS | extra);
+    if (extra != 0 && retry(opened)) opened = open(DACL_WRITE_RIGHTS);
+    return retry(opened) ? open(DACL_READ_RIGHTS) : opened;
 }
 
 // A listed name that the relative open takes as one component of this very
@@ -221,11 +226,9 @@ Status<SandboxError> grant_allow_set_root(Files& files, Security& security, cons
     // relative to the first handle, so nothing is resolved by name twice.
     HandleResult opened{INVALID_HANDLE, located.error};
     if (located_root) {
-        opened = files.open_relative(located_root.get(), u"", DACL_WRITE_RIGHTS | FILE_LIST_DIRECTORY_RIGHT);
-        if (!is_closable_handle(opened.handle) && may_retry_with_fewer_rights(opened.error)) {
-            opened = open_for_grant(
-                [&](std::uint32_t access) { return files.open_relative(located_root.get(), u"", access); });
-        }
+        opened = open_for_grant(
+            [&](std::uint32_t access) { return files.open_relative(located_root.get(), u"", access); },
+            FILE_LIST_DIRECTORY_RIGHT);
         located_root.reset();
     }
     UniqueHandle object(files, opened.handle);
