@@ -215,11 +215,18 @@ int do_handles(const wchar_t* path) {
     return report.publish(path) ? 0 : 3;
 }
 
-int do_grandchild(const wchar_t* path) {
+// This probe's own path, empty when it cannot be read.
+std::wstring own_path() {
     wchar_t self[MAX_PATH * 4];
-    const DWORD self_length = GetModuleFileNameW(nullptr, self, MAX_PATH * 4);
-    if (self_length == 0 || self_length >= MAX_PATH * 4) return 4;
-    std::wstring command_line = L"\"" + std::wstring(self) + L"\" - sleep";
+    const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH * 4);
+    if (length == 0 || length >= MAX_PATH * 4) return {};
+    return std::wstring(self, length);
+}
+
+int do_grandchild(const wchar_t* path) {
+    const std::wstring self = own_path();
+    if (self.empty()) return 4;
+    std::wstring command_line = L"\"" + self + L"\" - sleep";
 
     // No inherited handles and no standard handles: the grandchild must not keep
     // the test's pipes open, so its survival is seen only through its pid.
@@ -227,7 +234,7 @@ int do_grandchild(const wchar_t* path) {
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(self, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+    if (!CreateProcessW(self.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &info))
         return 5;
     Report report;
@@ -335,14 +342,13 @@ int do_access(const wchar_t* path, const std::wstring& target, const std::wstrin
 
 // The job gives no permission to break away: the creation itself must fail.
 int do_breakaway(const wchar_t* path) {
-    wchar_t self[MAX_PATH * 4];
-    const DWORD self_length = GetModuleFileNameW(nullptr, self, MAX_PATH * 4);
-    if (self_length == 0 || self_length >= MAX_PATH * 4) return 4;
-    std::wstring command_line = L"\"" + std::wstring(self) + L"\" - exit 0";
+    const std::wstring self = own_path();
+    if (self.empty()) return 4;
+    std::wstring command_line = L"\"" + self + L"\" - exit 0";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    const BOOL created = CreateProcessW(self, command_line.data(), nullptr, nullptr, FALSE,
+    const BOOL created = CreateProcessW(self.c_str(), command_line.data(), nullptr, nullptr, FALSE,
                                         CREATE_BREAKAWAY_FROM_JOB | CREATE_SUSPENDED, nullptr,
                                         nullptr, &startup, &info);
     Report report;
