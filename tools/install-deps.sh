@@ -2,7 +2,7 @@
 # Installs what the builds and tests need on Debian 12, when run as root and something is missing.
 set -euo pipefail
 packages=(cmake make g++ g++-mingw-w64-x86-64-posix wine64 unicode-data libgtest-dev libgmock-dev
-          libbenchmark-dev python3 clang clang-tidy cppcheck libclang-rt-14-dev inotify-tools)
+          libbenchmark-dev nlohmann-json3-dev python3 clang clang-tidy cppcheck libclang-rt-14-dev inotify-tools)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

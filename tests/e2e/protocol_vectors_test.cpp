@@ -9,18 +9,20 @@
 #include "e2e_launch.h"
 #include "e2e_probe_report.h"
 #include "protocol/sandbox_error.h"
-#include "support/json_value.h"
+#include "support/protocol_vectors.h"
 
 namespace {
 
-using zub::test_support::JsonValue;
+using zub::test_support::Json;
+using zub::test_support::name_of;
+using zub::test_support::u16;
+using zub::test_support::u16_list;
 
-const JsonValue& vectors() {
-    static const JsonValue all = zub::test_support::read_protocol_vectors();
+const Json& vectors() {
+    static const Json all = zub::test_support::read_protocol_vectors();
     return all;
 }
 
-std::string name_of(const JsonValue& vector) { return zub::to_utf8_lossy(vector["name"].string); }
 
 // What one vector sends and what the probe must receive for it: its segment of
 // the probe's command line, and the items its C runtime splits that into.
@@ -73,42 +75,42 @@ void expect_child_receives(const std::vector<ChildCase>& cases) {
 
 TEST(ProtocolVectors, ParentToHelperReachesTheChild) {
     std::vector<ChildCase> cases;
-    for (const JsonValue& vector : vectors()["parent_to_helper"].array) {
+    for (const Json& vector : vectors().at("parent_to_helper")) {
         // Read back item for item, then quoted again by the same rule; only a
         // lone surrogate cannot travel on to the child.
-        cases.push_back({name_of(vector), vector["line"].string,
-                         zub::replace_unpaired_surrogates(vector["line"].string),
-                         replaced(vector["items"].strings())});
+        cases.push_back({name_of(vector), u16(vector.at("line")),
+                         zub::replace_unpaired_surrogates(u16(vector.at("line"))),
+                         replaced(u16_list(vector.at("items")))});
     }
     expect_child_receives(cases);
 }
 
 TEST(ProtocolVectors, HelperToChild) {
     std::vector<ChildCase> cases;
-    for (const JsonValue& vector : vectors()["helper_to_child"].array) {
+    for (const Json& vector : vectors().at("helper_to_child")) {
         // The vector's program goes to the probe as an argument, quoted by the
         // same rule. Lone surrogates are replaced before the helper sees them,
         // as the helper would; the parent-side vectors send them raw.
-        std::vector<std::u16string> items = {vector["program"].string};
-        for (const std::u16string& arg : vector["args"].strings()) items.push_back(arg);
+        std::vector<std::u16string> items = {u16(vector.at("program"))};
+        for (const std::u16string& arg : u16_list(vector.at("args"))) items.push_back(arg);
         items = replaced(items);
         std::u16string sent;
         for (const std::u16string& item : items) sent += (sent.empty() ? u"" : u" ") + zub::quote_arg(item);
-        cases.push_back({name_of(vector), sent, vector["line"].string, items});
+        cases.push_back({name_of(vector), sent, u16(vector.at("line")), items});
     }
     expect_child_receives(cases);
 }
 
 TEST(ProtocolVectors, HelperLineFailures) {
-    for (const JsonValue& vector : vectors()["helper_line"].array) {
-        if (vector.has("request")) continue;
+    for (const Json& vector : vectors().at("helper_line")) {
+        if (vector.contains("request")) continue;
         e2e::LaunchOptions options;
         options.application = e2e::helper_path();
-        options.command_line = e2e::to_wide(vector["line"].string);
+        options.command_line = e2e::to_wide(u16(vector.at("line")));
         const e2e::LaunchResult result = e2e::launch(options);
-        EXPECT_EQ(result.err, zub::to_utf8_lossy(vector["stderr"].string)) << name_of(vector);
+        EXPECT_EQ(result.err, zub::to_utf8_lossy(u16(vector.at("stderr")))) << name_of(vector);
         EXPECT_EQ(result.out, "") << name_of(vector);
-        EXPECT_EQ(result.exit_code, vector["status"].number) << name_of(vector);
+        EXPECT_EQ(result.exit_code, vector.at("status").get<std::uint64_t>()) << name_of(vector);
     }
 }
 
@@ -116,15 +118,15 @@ TEST(ProtocolVectors, HelperLineFailures) {
 // nowhere, so the one line is CreateProcessW's for that program.
 TEST(ProtocolVectors, HelperLineRequests) {
     e2e::ScratchDir dir;
-    for (const JsonValue& vector : vectors()["helper_line"].array) {
-        if (!vector.has("request")) continue;
+    for (const Json& vector : vectors().at("helper_line")) {
+        if (!vector.contains("request")) continue;
         e2e::LaunchOptions options;
         options.application = e2e::winetest_path();
-        options.command_line = e2e::to_wide(vector["line"].string);
+        options.command_line = e2e::to_wide(u16(vector.at("line")));
         options.current_directory = dir.path();
         const e2e::LaunchResult result = e2e::launch(options);
         std::string start = e2e::run_failure_line(
-            zub::sandbox_error::CreateProcessW{vector["request"]["program"].string, 0});
+            zub::sandbox_error::CreateProcessW{u16(vector.at("request").at("program")), 0});
         start.resize(start.size() - 2);  // the error code and line feed vary with the program
         EXPECT_EQ(result.err.substr(0, start.size()), start) << name_of(vector);
         EXPECT_EQ(result.exit_code, 66u) << name_of(vector);

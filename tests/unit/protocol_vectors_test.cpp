@@ -9,48 +9,50 @@
 #include "helper_appcontainer/entry_point.h"
 #include "protocol/command_line_split.h"
 #include "protocol/parse_args.h"
-#include "support/json_value.h"
+#include "support/protocol_vectors.h"
 
 namespace zub {
 namespace {
 
-using test_support::JsonValue;
+using test_support::Json;
+using test_support::name_of;
+using test_support::u16;
+using test_support::u16_list;
 
-const JsonValue& vectors() {
-    static const JsonValue all = test_support::read_protocol_vectors();
+const Json& vectors() {
+    static const Json all = test_support::read_protocol_vectors();
     return all;
 }
 
-std::string name_of(const JsonValue& vector) { return to_utf8_lossy(vector["name"].string); }
 
-StdioMode stdio_mode(const JsonValue& text) {
-    if (text.string == u"null") return StdioMode::Null;
-    return text.string == u"piped" ? StdioMode::Piped : StdioMode::Inherit;
+StdioMode stdio_mode(const Json& text) {
+    if (u16(text) == u"null") return StdioMode::Null;
+    return u16(text) == u"piped" ? StdioMode::Piped : StdioMode::Inherit;
 }
 
-HelperRequest request_of(const JsonValue& fields) {
+HelperRequest request_of(const Json& fields) {
     HelperRequest request;
-    request.protocol_version = static_cast<std::uint32_t>(fields["protocol_version"].number);
-    request.appcontainer_name = to_utf8_lossy(fields["appcontainer_name"].string);
-    request.readable_dirs = fields["readable_dirs"].strings();
-    request.writable_dirs = fields["writable_dirs"].strings();
-    request.readable_dirs_best_effort = fields["readable_dirs_best_effort"].strings();
-    request.grant_internet_client = fields["grant_internet_client"].boolean;
-    request.env = fields["env"].strings();
-    request.env_clear = fields["env_clear"].boolean;
-    if (fields["working_dir"].kind == JsonValue::Kind::String) request.working_dir = fields["working_dir"].string;
-    request.stdin_mode = stdio_mode(fields["stdin"]);
-    request.stdout_mode = stdio_mode(fields["stdout"]);
-    request.stderr_mode = stdio_mode(fields["stderr"]);
-    request.program = fields["program"].string;
-    request.args = fields["args"].strings();
+    request.protocol_version = static_cast<std::uint32_t>(fields.at("protocol_version").get<std::uint64_t>());
+    request.appcontainer_name = to_utf8_lossy(u16(fields.at("appcontainer_name")));
+    request.readable_dirs = u16_list(fields.at("readable_dirs"));
+    request.writable_dirs = u16_list(fields.at("writable_dirs"));
+    request.readable_dirs_best_effort = u16_list(fields.at("readable_dirs_best_effort"));
+    request.grant_internet_client = fields.at("grant_internet_client").get<bool>();
+    request.env = u16_list(fields.at("env"));
+    request.env_clear = fields.at("env_clear").get<bool>();
+    if (fields.at("working_dir").is_string()) request.working_dir = u16(fields.at("working_dir"));
+    request.stdin_mode = stdio_mode(fields.at("stdin"));
+    request.stdout_mode = stdio_mode(fields.at("stdout"));
+    request.stderr_mode = stdio_mode(fields.at("stderr"));
+    request.program = u16(fields.at("program"));
+    request.args = u16_list(fields.at("args"));
     return request;
 }
 
 TEST(ProtocolVectors, ParentToHelper) {
-    for (const JsonValue& vector : vectors()["parent_to_helper"].array) {
-        const std::vector<OsString> items = vector["items"].strings();
-        const OsString& line = vector["line"].string;
+    for (const Json& vector : vectors().at("parent_to_helper")) {
+        const std::vector<OsString> items = u16_list(vector.at("items"));
+        const OsString& line = u16(vector.at("line"));
         std::vector<OsString> read = split_command_line(u"zub-sandbox-helper.exe " + line, u"");
         read.erase(read.begin());
         EXPECT_EQ(read, items) << name_of(vector);
@@ -63,14 +65,14 @@ TEST(ProtocolVectors, ParentToHelper) {
 }
 
 TEST(ProtocolVectors, HelperLine) {
-    for (const JsonValue& vector : vectors()["helper_line"].array) {
-        const OsString& line = vector["line"].string;
-        if (vector.has("request")) {
+    for (const Json& vector : vectors().at("helper_line")) {
+        const OsString& line = u16(vector.at("line"));
+        if (vector.contains("request")) {
             std::vector<OsString> arguments = split_command_line(line, u"");
             arguments.erase(arguments.begin());
             auto parsed = parse_helper_args(std::move(arguments));
             ASSERT_TRUE(parsed.ok()) << name_of(vector) << ": " << render(parsed.error());
-            EXPECT_EQ(parsed.value(), request_of(vector["request"])) << name_of(vector);
+            EXPECT_EQ(parsed.value(), request_of(vector.at("request"))) << name_of(vector);
             continue;
         }
         test::FakePlatform fake;
@@ -81,15 +83,15 @@ TEST(ProtocolVectors, HelperLine) {
         } catch (const test::FakeExit& exit) {
             status = exit.status;
         }
-        EXPECT_EQ(fake.stderr_bytes, to_utf8_lossy(vector["stderr"].string)) << name_of(vector);
-        EXPECT_EQ(status, vector["status"].number) << name_of(vector);
+        EXPECT_EQ(fake.stderr_bytes, to_utf8_lossy(u16(vector.at("stderr")))) << name_of(vector);
+        EXPECT_EQ(status, vector.at("status").get<std::uint64_t>()) << name_of(vector);
     }
 }
 
 TEST(ProtocolVectors, HelperToChild) {
-    for (const JsonValue& vector : vectors()["helper_to_child"].array) {
-        EXPECT_EQ(build_command_line(vector["program"].string, vector["args"].strings()),
-                  vector["line"].string + u'\0')
+    for (const Json& vector : vectors().at("helper_to_child")) {
+        EXPECT_EQ(build_command_line(u16(vector.at("program")), u16_list(vector.at("args"))),
+                  u16(vector.at("line")) + u'\0')
             << name_of(vector);
     }
 }
