@@ -6,7 +6,6 @@
 // JSON allows an escaped unpaired surrogate, which the vectors use and which
 // nlohmann-json refuses; such an escape is carried through the parse as a
 // plane-15 private-use code point and turned back into its unit by u16().
-#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -23,17 +22,21 @@ using Json = nlohmann::json;
 
 namespace detail {
 
-constexpr char32_t kCarriedSurrogateBase = 0xF0000;  // U+F0000 + (unit - 0xD800)
+constexpr char32_t CARRIED_SURROGATE_BASE = 0xF0000;  // U+F0000 + (unit - 0xD800)
 
 inline bool is_high(unsigned unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 inline bool is_low(unsigned unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
-inline std::string escape_pair(char32_t code_point) {
-    const char32_t v = code_point - 0x10000;
-    char text[32];
-    std::snprintf(text, sizeof text, "\\u%04X\\u%04X", static_cast<unsigned>(0xD800 + (v >> 10)),
-                  static_cast<unsigned>(0xDC00 + (v & 0x3FF)));
+inline std::string escape_unit(unsigned unit) {
+    static constexpr char HEX[] = "0123456789ABCDEF";
+    std::string text = "\\u";
+    for (int shift = 12; shift >= 0; shift -= 4) text += HEX[(unit >> shift) & 0xF];
     return text;
+}
+
+inline std::string escape_pair(char32_t code_point) {
+    const unsigned v = static_cast<unsigned>(code_point) - 0x10000U;
+    return escape_unit(0xD800U + (v >> 10U)) + escape_unit(0xDC00U + (v & 0x3FFU));
 }
 
 // Rewrites each escaped surrogate that is not half of an escaped pair.
@@ -56,7 +59,7 @@ inline std::string carry_unpaired_surrogates(const std::string& text) {
             out += text.substr(at, 12);
             at += 12;
         } else if (is_high(unit) || is_low(unit)) {
-            out += escape_pair(kCarriedSurrogateBase + (unit - 0xD800));
+            out += escape_pair(CARRIED_SURROGATE_BASE + (unit - 0xD800));
             at += 6;
         } else {
             out += text.substr(at, 6);
@@ -74,9 +77,11 @@ inline std::u16string u16(const Json& value) {
     std::u16string out;
     for (std::size_t i = 0; i < units.size(); ++i) {
         if (i + 1 < units.size() && detail::is_high(units[i]) && detail::is_low(units[i + 1])) {
-            const char32_t code_point = 0x10000 + ((char32_t{units[i]} - 0xD800) << 10) + (units[i + 1] - 0xDC00);
-            if (code_point >= detail::kCarriedSurrogateBase && code_point < detail::kCarriedSurrogateBase + 0x800) {
-                out.push_back(static_cast<char16_t>(0xD800 + (code_point - detail::kCarriedSurrogateBase)));
+            const unsigned high = units[i] - 0xD800U;
+            const unsigned low = units[i + 1] - 0xDC00U;
+            const char32_t code_point = 0x10000U + (high << 10U) + low;
+            if (code_point >= detail::CARRIED_SURROGATE_BASE && code_point < detail::CARRIED_SURROGATE_BASE + 0x800) {
+                out.push_back(static_cast<char16_t>(0xD800 + (code_point - detail::CARRIED_SURROGATE_BASE)));
                 ++i;
                 continue;
             }
