@@ -30,9 +30,8 @@ std::u16string cmd_file_line(const std::u16string& script) {
     std::u16string line;
     for (std::size_t at = 0; at < script.size(); ++at) {
         const std::size_t close = script[at] == u'%' ? script.find(u'%', at + 1) : std::u16string::npos;
-        const std::u16string reference = close == std::u16string::npos ? u"" : script.substr(at + 1, close - at - 1);
-        const std::wstring name = e2e::to_wide(reference.substr(0, reference.find(u':')));
-        if (!name.empty() && GetEnvironmentVariableW(name.c_str(), nullptr, 0) != 0) {
+        const std::u16string name = close == std::u16string::npos ? u"" : script.substr(at + 1, close - at - 1);
+        if (!name.empty() && GetEnvironmentVariableW(e2e::to_wide(name.substr(0, name.find(u':'))).c_str(), nullptr, 0)) {
             line += script.substr(at, close - at + 1);
             at = close;
         } else {
@@ -163,11 +162,10 @@ TEST_F(CmdRecipe, ScriptVectors) {
             names.push_back(e2e::to_wide(entry.substr(0, entry.find(u'='))));
             SetEnvironmentVariableW(names.back().c_str(), e2e::to_wide(entry.substr(entry.find(u'=') + 1)).c_str());
         }
-        e2e::LaunchOptions npm;
+        e2e::LaunchOptions parent, npm;
         npm.application = cmd_path();
         npm.command_line = L"cmd.exe /d /s /c \"" + e2e::to_wide(script) + L"\"";
         npm.current_directory = dir.path();
-        e2e::LaunchOptions parent;
         if (as_item) {
             EXPECT_EQ(u16_list(row.at("args")), (std::vector<std::u16string>{u"/d", u"/s", u"/c", script})) << name;
             parent = e2e::helper_run(flags, cmd_path(), u16_list(row.at("args")));
@@ -175,9 +173,8 @@ TEST_F(CmdRecipe, ScriptVectors) {
             EXPECT_EQ(u16(row.at("cmd_file")), cmd_file_line(script)) << name;
             const std::wstring file = L"zub-" + e2e::to_wide(u16(row.at("name"))) + L".cmd";
             write_cmd_file(u16(row.at("cmd_file")), file);
-            e2e::RunFlags in_dir = flags;
-            in_dir.extra.insert(in_dir.extra.end(), {u"--working-dir", e2e::to_u16(dir.path())});
-            parent = e2e::helper_run(in_dir, cmd_path(), {u"/d", u"/c", e2e::to_u16(file)});
+            flags.extra.insert(flags.extra.end(), {u"--working-dir", e2e::to_u16(dir.path())});  // last wins
+            parent = e2e::helper_run(flags, cmd_path(), {u"/d", u"/c", e2e::to_u16(file)});
         }
         for (const auto& [form, options] : {std::pair{"npm", npm}, std::pair{"parent", parent}}) {
             const e2e::LaunchResult result = e2e::launch(options);
