@@ -5,11 +5,13 @@
 
 #include <windows.h>
 
+#include <iostream>
 #include <string>
 #include <vector>
 
 #include "e2e_launch.h"
 #include "e2e_probe_report.h"
+#include "support/protocol_vectors.h"
 
 namespace {
 
@@ -20,6 +22,23 @@ std::wstring cmd_path() {
     wchar_t directory[MAX_PATH];
     const UINT length = GetSystemDirectoryW(directory, MAX_PATH);
     return std::wstring(directory, length) + L"\\cmd.exe";
+}
+
+// The guide's rule for a script's line in a .cmd file: a %NAME% whose name (up
+// to any ':') is defined for the script stays, every other % is doubled.
+std::u16string cmd_file_line(const std::u16string& script) {
+    std::u16string line;
+    for (std::size_t at = 0; at < script.size(); ++at) {
+        const std::size_t close = script[at] == u'%' ? script.find(u'%', at + 1) : std::u16string::npos;
+        const std::u16string name = close == std::u16string::npos ? u"" : script.substr(at + 1, close - at - 1);
+        if (!name.empty() && GetEnvironmentVariableW(e2e::to_wide(name.substr(0, name.find(u':'))).c_str(), nullptr, 0)) {
+            line += script.substr(at, close - at + 1);
+            at = close;
+        } else {
+            line += script[at] == u'%' ? u"%%" : std::u16string(1, script[at]);
+        }
+    }
+    return line;
 }
 
 class CmdRecipe : public testing::Test {
@@ -119,6 +138,51 @@ TEST_F(CmdRecipe, CmdFilePathNeedingQuotesIsNotFound) {
     ASSERT_TRUE(result.started && !result.timed_out);
     EXPECT_NE(result.exit_code, 0u);
     EXPECT_FALSE(e2e::read_probe_report(report_path).has_value());
+}
+
+// docs/script-vectors.json: each script as npm runs it, straight to cmd.exe,
+// and as the guide's rule has a parent pass it through the helper.
+TEST_F(CmdRecipe, ScriptVectors) {
+    using zub::test_support::u16;
+    using zub::test_support::u16_list;
+    const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    const zub::test_support::Json vectors = zub::test_support::read_json_named_by("ZUB_SCRIPT_VECTORS");
+    ASSERT_FALSE(vectors.at("scripts").empty());
+    for (const auto& row : vectors.at("scripts")) {
+        const std::string name = zub::test_support::name_of(row);
+        if (wine && row.contains("windows_only")) {
+            std::cout << "skipped under Wine: " << name << ": " << row.at("windows_only").get<std::string>() << "\n";
+            continue;
+        }
+        const std::u16string script = u16(row.at("script"));
+        const bool as_item = !script.empty() && script.find(u'"') == std::u16string::npos && script.back() != u'\\';
+        ASSERT_EQ(row.contains("args"), as_item) << name;
+        std::vector<std::wstring> names;
+        for (const std::u16string& entry : u16_list(row.at("env"))) {
+            names.push_back(e2e::to_wide(entry.substr(0, entry.find(u'='))));
+            SetEnvironmentVariableW(names.back().c_str(), e2e::to_wide(entry.substr(entry.find(u'=') + 1)).c_str());
+        }
+        e2e::LaunchOptions parent, npm;
+        npm.application = cmd_path();
+        npm.command_line = L"cmd.exe /d /s /c \"" + e2e::to_wide(script) + L"\"";
+        npm.current_directory = dir.path();
+        if (as_item) {
+            EXPECT_EQ(u16_list(row.at("args")), (std::vector<std::u16string>{u"/d", u"/s", u"/c", script})) << name;
+            parent = e2e::helper_run(flags, cmd_path(), u16_list(row.at("args")));
+        } else {
+            EXPECT_EQ(u16(row.at("cmd_file")), cmd_file_line(script)) << name;
+            const std::wstring file = L"zub-" + e2e::to_wide(u16(row.at("name"))) + L".cmd";
+            write_cmd_file(u16(row.at("cmd_file")), file);
+            flags.extra.insert(flags.extra.end(), {u"--working-dir", e2e::to_u16(dir.path())});  // last wins
+            parent = e2e::helper_run(flags, cmd_path(), {u"/d", u"/c", e2e::to_u16(file)});
+        }
+        for (const auto& [form, options] : {std::pair{"npm", npm}, std::pair{"parent", parent}}) {
+            const e2e::LaunchResult result = e2e::launch(options);
+            EXPECT_EQ(result.out, row.at("stdout").get<std::string>()) << name << " as " << form;
+            EXPECT_EQ(result.exit_code, row.at("status").get<std::uint32_t>()) << name << " as " << form << result.err;
+        }
+        for (const std::wstring& variable : names) SetEnvironmentVariableW(variable.c_str(), nullptr);
+    }
 }
 
 }  // namespace
