@@ -107,7 +107,6 @@ const Row ROWS[] = {
     // a directory: "foo." is "foo" by the Win32 rules, so it is refused (Wine 8 makes no junction).
     {"LongRootDacl", Check::Dacl, nullptr, L"%long%", nullptr, "0x001201bf inherit", "none"},
     {"LongRootFileDacl", Check::Dacl, nullptr, L"%long%\\sub\\l.txt", nullptr, "0x001201bf", "none"},
-    {"LongRootWrite", Check::Access, nullptr, L"%long%\\sub\\l.txt", L"write", "0", "0"},
     {"LongRootLookalikeRefused", Check::Refused, nullptr, L"%long%\\foo.", nullptr, "66", "0"},
 };
 
@@ -166,12 +165,8 @@ std::string container_sid() {
     return text;
 }
 
-// The long root below the scratch tree: five components of 48 units.
-std::wstring long_root() {
-    std::wstring path = L"long";
-    for (wchar_t c = L'a'; c < L'f'; ++c) path += L"\\" + std::wstring(48, c);
-    return path;
-}
+// The long root below the scratch tree: two components of 120 units.
+const std::wstring LONG_ROOT = L"long\\" + std::wstring(120, L'a') + L"\\" + std::wstring(120, L'b');
 
 // A mount point, as a confined child with write access could make one itself.
 // Returns the Win32 error; Wine 8 answers 50 (not supported).
@@ -253,14 +248,14 @@ protected:
             ASSERT_TRUE(tree->make_file(file));
         // The probe runs from the granted tree: on Windows the container must be able to read it.
         ASSERT_TRUE(CopyFileW(e2e::probe_path().c_str(), tree->join(L"bin\\zub-probe.exe").c_str(), TRUE));
-        const std::wstring extended_long = L"\\\\?\\" + tree->join(long_root());
-        for (std::size_t end = extended_long.find(L"\\long") + 5;; end = extended_long.find(L'\\', end + 1)) {
-            CreateDirectoryW(extended_long.substr(0, end).c_str(), nullptr);
-            if (end == std::wstring::npos) break;
-        }
-        for (const wchar_t* dir : {L"\\sub", L"\\foo."}) ASSERT_TRUE(CreateDirectoryW((extended_long + dir).c_str(), nullptr));
-        ASSERT_TRUE(CloseHandle(CreateFileW((extended_long + L"\\sub\\l.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr)));
-        if (const DWORD error = make_junction(extended_long + L"\\foo", tree->join(L"sibling"))) junction_error = error;
+        const std::wstring root = target_path(L"%long%");  // made through "\\?\": past MAX_PATH
+        for (const std::wstring& dir : {root.substr(0, root.size() - 242), root.substr(0, root.size() - 121), root,
+                                        root + L"\\sub", root + L"\\foo."})
+            ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
+        const HANDLE file = CreateFileW((root + L"\\sub\\l.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        CloseHandle(file);
+        if (const DWORD error = make_junction(root + L"\\foo", tree->join(L"sibling"))) junction_error = error;
         if (const DWORD error = make_junction(tree->join(L"writable\\link"), tree->join(L"sibling"))) {
             junction_error = error;
             std::printf("no junction made here: error %lu\n", error);
@@ -294,7 +289,7 @@ protected:
         if (grant) {
             flags.extra.insert(flags.extra.end(), {u"--readable-dir", e2e::to_u16(tree->join(L"readable")),
                                                    u"--writable-dir", e2e::to_u16(tree->join(L"writable")),
-                                                   u"--writable-dir", e2e::to_u16(tree->join(long_root()))});
+                                                   u"--writable-dir", e2e::to_u16(tree->join(LONG_ROOT))});
         }
         if (!also_writable.empty()) flags.extra.insert(flags.extra.end(), {u"--writable-dir", e2e::to_u16(also_writable)});
         if (internet) flags.extra.push_back(u"--grant-internet-client");
@@ -308,9 +303,9 @@ protected:
         return lines;
     }
 
-    std::wstring target_path(const wchar_t* path) const {
+    static std::wstring target_path(const wchar_t* path) {
         const std::wstring given = path;
-        if (given.starts_with(L"%long%")) return L"\\\\?\\" + tree->join(long_root()) + given.substr(6);
+        if (given.starts_with(L"%long%")) return L"\\\\?\\" + tree->join(LONG_ROOT) + given.substr(6);
         return given == L"%profile%" ? profile_file : tree->join(path);
     }
 

@@ -224,77 +224,39 @@ TEST_F(Win32FilesTest, DirectoryEntryShowsAttributesWithoutOpening) {
     EXPECT_FALSE(platform.attributes_from_directory_entry(u16(scratch.join(L"missing")).c_str()));
 }
 
-// Past MAX_PATH: five components of 60 units below the scratch directory.
-std::wstring long_part() {
-    std::wstring part;
-    for (wchar_t c = L'a'; c < L'f'; ++c) part += L"\\" + std::wstring(60, c);
-    return part;
-}
+// The extended form is the full path by the Win32 rules; a root past MAX_PATH opens through it.
+TEST_F(Win32FilesTest, TooLongPathOpensAgainThroughItsFullForm) {
+    const std::wstring part = L"\\" + std::wstring(130, L'a') + L"\\" + std::wstring(130, L'b');
+    const std::wstring full = scratch.path() + part, extended = LR"(\\?\)" + full;
+    const std::pair<std::wstring, std::optional<std::wstring>> cases[] = {
+        {scratch.join(L"short"), std::nullopt},  // its length is not what failed
+        {full + LR"(\sub\..\foo.)", extended + L"\\foo"}, {full + L"/sub/../foo ", extended + L"\\foo"},
+        {LR"(\\server\share)" + part, LR"(\\?\UNC\server\share)" + part}, {extended + L"\\foo.", std::nullopt},
+        {LR"(\\.\)" + full, std::nullopt}, {L"//?/" + full, std::nullopt}, {LR"(\??\)" + full, std::nullopt}};
+    for (const auto& [path, expected] : cases)
+        EXPECT_EQ(win32::extended_length_path(path.c_str()), expected) << path.size();
 
-// Every directory of `below` (starting with "\\") under `base`, made through the
-// extended form: this test program is not long-path aware.
-void make_dirs(const std::wstring& base, const std::wstring& below) {
-    for (std::size_t end = below.find(L'\\', 1);; end = below.find(L'\\', end + 1)) {
-        CreateDirectoryW((LR"(\\?\)" + base + below.substr(0, end)).c_str(), nullptr);
-        if (end == std::wstring::npos) break;
-    }
-}
-
-TEST(Win32LongPath, ExtendedFormIsTheFullPathByTheWin32Rules) {
-    ScratchDir scratch;
-    const std::wstring base = scratch.path(), tail = long_part();
-    std::wstring slashed = base + tail;
-    for (wchar_t& unit : slashed) unit = unit == L'\\' ? L'/' : unit;
-    const struct {
-        std::wstring path;
-        std::optional<std::wstring> extended;
-    } cases[] = {
-        {base + L"\\short", std::nullopt},  // its length is not what failed
-        {base + tail + L"\\sub\\..\\foo.", LR"(\\?\)" + base + tail + L"\\foo"},
-        {slashed + L"/foo ", LR"(\\?\)" + base + tail + L"\\foo"},
-        {LR"(\\server\share)" + tail, LR"(\\?\UNC\server\share)" + tail},
-        {LR"(\\?\)" + base + tail + L"\\foo.", std::nullopt},
-        {LR"(\\.\)" + base + tail, std::nullopt},
-        {L"//?/" + base + tail, std::nullopt},
-        {LR"(\??\)" + base + tail, std::nullopt},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(win32::extended_length_path(c.path.c_str()), c.extended) << std::string(c.path.begin(), c.path.end());
-    }
-}
-
-TEST_F(Win32FilesTest, TooLongPathOpensAgainInItsFullForm) {
-    const std::wstring root = scratch.path() + long_part();
-    make_dirs(scratch.path(), long_part() + L"\\foo");
-    make_dirs(scratch.path(), long_part() + L"\\foo.");
-    // A system that refuses every path but an extended one stands in for MAX_PATH in force.
-    int calls = 0;
+    // "foo" and "foo." made through "\\?\": this test program is not long-path aware.
+    for (const std::wstring& dir : {full.substr(0, full.size() - 131), extended, extended + L"\\foo", extended + L"\\foo."})
+        ASSERT_TRUE(CreateDirectoryW((dir.starts_with(LR"(\\?\)") ? dir : LR"(\\?\)" + dir).c_str(), nullptr));
+    // A stand-in for MAX_PATH in force: every path but an extended one is refused.
     const auto classic = [&](const wchar_t* path) {
-        ++calls;
         if (std::wstring_view(path).starts_with(LR"(\\?\)"))
             return CreateFileW(path, LOCATE_RIGHTS, FILE_SHARE_ALL, nullptr, OPEN_EXISTING, OPEN_NO_FOLLOW_FLAGS, nullptr);
         SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     };
     DWORD error = 0;
-    const HANDLE retried = win32::open_by_path((root + L"\\foo.").c_str(), classic, error);
-    ASSERT_NE(retried, INVALID_HANDLE_VALUE) << error;
-    EXPECT_EQ(calls, 2);
-    // Its Win32 meaning: "foo." is "foo", never the directory named "foo." itself.
-    const HandleResult plain = open_path(root + L"\\foo");  // under MAX_PATH rules, retried for real
-    ASSERT_TRUE(is_closable_handle(plain.handle)) << plain.error;
-    const HandleResult dotted = open_path(LR"(\\?\)" + root + L"\\foo.");
-    ASSERT_TRUE(is_closable_handle(dotted.handle)) << dotted.error;
-    EXPECT_NE(identity_of(dotted.handle)->file_id, identity_of(plain.handle)->file_id) << "no look-alike";
-    EXPECT_EQ(identity_of(reinterpret_cast<Handle>(retried))->file_id, identity_of(plain.handle)->file_id);
-    platform.close_handle(dotted.handle);
-    CloseHandle(retried);
-    platform.close_handle(plain.handle);
-    calls = 0;
-    EXPECT_EQ(win32::open_by_path(scratch.join(L"missing").c_str(), classic, error), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(calls, 1) << "a short path is not retried";
-    EXPECT_EQ(error, static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
-    test_support::remove_tree(LR"(\\?\)" + scratch.path() + long_part().substr(0, 61));
+    const auto retried = reinterpret_cast<Handle>(win32::open_by_path((full + L"\\foo.").c_str(), classic, error));
+    // "foo." is "foo" by the Win32 rules, never the directory "foo."; the plain open of
+    // "foo" is past MAX_PATH for this program on Windows, so it is retried for real there.
+    const HandleResult foo = open_path(full + L"\\foo"), lookalike = open_path(extended + L"\\foo.");
+    const auto id = [&](Handle handle) { return identity_of(handle).value_or(FileIdentity{}).file_id; };
+    ASSERT_TRUE(id(foo.handle).is_known() && id(lookalike.handle).is_known()) << foo.error;
+    EXPECT_EQ(id(retried), id(foo.handle)) << error;
+    EXPECT_NE(id(lookalike.handle), id(foo.handle));
+    for (const Handle handle : {retried, foo.handle, lookalike.handle}) platform.close_handle(handle);
+    test_support::remove_tree(LR"(\\?\)" + full.substr(0, full.size() - 131));
 }
 
 }  // namespace
