@@ -252,9 +252,9 @@ protected:
         for (const std::wstring& dir : {root.substr(0, root.size() - 242), root.substr(0, root.size() - 121), root,
                                         root + L"\\sub", root + L"\\foo."})
             ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
-        const HANDLE file = CreateFileW((root + L"\\sub\\l.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-        ASSERT_NE(file, INVALID_HANDLE_VALUE);
-        CloseHandle(file);
+        const HANDLE long_file = CreateFileW((root + L"\\sub\\l.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        ASSERT_NE(long_file, INVALID_HANDLE_VALUE);
+        CloseHandle(long_file);
         if (const DWORD error = make_junction(root + L"\\foo", tree->join(L"sibling"))) junction_error = error;
         if (const DWORD error = make_junction(tree->join(L"writable\\link"), tree->join(L"sibling"))) {
             junction_error = error;
