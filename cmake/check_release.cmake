@@ -1,4 +1,4 @@
-# Checks the shipped executable: only system DLLs imported, and small.
+# Checks the shipped executable: only system DLLs imported, its manifest, and small.
 # Usage: cmake -DEXE=<path> -DOBJDUMP=<objdump> -DMAX_BYTES=<n> -P check_release.cmake
 execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
@@ -18,6 +18,11 @@ foreach(line IN LISTS imports)
 endforeach()
 if(NOT dump MATCHES "\\.rsrc")
   message(FATAL_ERROR "${EXE} carries no resources (version information)")
+endif()
+file(STRINGS ${EXE} manifest REGEX "longPathAware>true<|level=\"asInvoker\"")
+list(LENGTH manifest manifest_lines)
+if(manifest_lines LESS 2)
+  message(FATAL_ERROR "${EXE} carries no application manifest (asInvoker, longPathAware)")
 endif()
 file(SIZE ${EXE} size)
 message(STATUS "${EXE}: ${size} bytes")

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "platform/win32_cast.h"
+#include "platform/win32_long_path.h"
 #include "platform/win32_platform.h"
 
 namespace zub {
@@ -201,8 +202,13 @@ std::unique_ptr<DirectoryListing> Win32Platform::open_directory_listing(Handle d
 
 std::optional<std::uint32_t> Win32Platform::attributes_from_directory_entry(const char16_t* path) {
     WIN32_FIND_DATAW data{};
-    const HANDLE find =
-        FindFirstFileExW(win32::wide(path), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0);
+    DWORD error = ERROR_SUCCESS;
+    const HANDLE find = win32::open_by_path(
+        win32::wide(path),
+        [&](const wchar_t* name) {
+            return FindFirstFileExW(name, FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0);
+        },
+        error);
     if (find == INVALID_HANDLE_VALUE) return std::nullopt;
     FindClose(find);
     return data.dwFileAttributes;

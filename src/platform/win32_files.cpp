@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "platform/win32_cast.h"
+#include "platform/win32_long_path.h"
 #include "platform/win32_platform.h"
 
 namespace zub {
@@ -32,11 +33,15 @@ HandleResult Win32Platform::create_file_w(const char16_t* name, std::uint32_t ac
     // The system only reads the attributes; its declaration lacks the const.
     auto* attributes = reinterpret_cast<LPSECURITY_ATTRIBUTES>(
         const_cast<SecurityAttributes*>(security_attributes));
-    const HANDLE file = CreateFileW(win32::wide(name), access, share_mode, attributes,
-                                    creation_disposition, flags_and_attributes, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return {INVALID_HANDLE, static_cast<std::uint32_t>(GetLastError())};
-    }
+    DWORD error = ERROR_SUCCESS;
+    const HANDLE file = win32::open_by_path(
+        win32::wide(name),
+        [&](const wchar_t* path) {
+            return CreateFileW(path, access, share_mode, attributes, creation_disposition,
+                               flags_and_attributes, nullptr);
+        },
+        error);
+    if (file == INVALID_HANDLE_VALUE) return {INVALID_HANDLE, static_cast<std::uint32_t>(error)};
     return {win32::from_win(file), 0};
 }
 

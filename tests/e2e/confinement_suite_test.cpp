@@ -40,13 +40,16 @@ enum class Check {
     Breakaway,    // the probe's error for CREATE_BREAKAWAY_FROM_JOB
     Grandchild,   // whether the probe's grandchild outlives the helper
     Connect,      // a TCP connection from the probe to NET_HOST
+    Refused,      // the helper's exit code when `path` is also a writable root
 };
 
 struct Row {
     const char* name;
     Check check;
     const char* what;  // token key, or "internet" to run with --grant-internet-client
-    const wchar_t* path;  // below the scratch tree; "%profile%" is the file in the user's profile
+    // Below the scratch tree; "%profile%" is the file in the user's profile, "%long%" the
+    // long root (past MAX_PATH: the test reaches it as "\\?\" plus its full path).
+    const wchar_t* path;
     const wchar_t* op;
     const char* windows;
     const char* wine;
@@ -99,6 +102,12 @@ const Row ROWS[] = {
 
     {"NetworkRefusedWithoutCapability", Check::Connect, nullptr, nullptr, nullptr, "refused", "made"},
     {"NetworkMadeWithInternetClient", Check::Connect, "internet", nullptr, nullptr, "made", "made"},
+
+    // A writable root of about 300 units, granted whole. Beside it "foo" is a junction and "foo."
+    // a directory: "foo." is "foo" by the Win32 rules, so it is refused (Wine 8 makes no junction).
+    {"LongRootDacl", Check::Dacl, nullptr, L"%long%", nullptr, "0x001201bf inherit", "none"},
+    {"LongRootFileDacl", Check::Dacl, nullptr, L"%long%\\sub\\l.txt", nullptr, "0x001201bf", "none"},
+    {"LongRootLookalikeRefused", Check::Refused, nullptr, L"%long%\\foo.", nullptr, "66", "0"},
 };
 
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
@@ -155,6 +164,9 @@ std::string container_sid() {
     FreeSid(sid);
     return text;
 }
+
+// The long root below the scratch tree: two components of 120 units.
+const std::wstring LONG_ROOT = L"long\\" + std::wstring(120, L'a') + L"\\" + std::wstring(120, L'b');
 
 // A mount point, as a confined child with write access could make one itself.
 // Returns the Win32 error; Wine 8 answers 50 (not supported).
@@ -236,6 +248,14 @@ protected:
             ASSERT_TRUE(tree->make_file(file));
         // The probe runs from the granted tree: on Windows the container must be able to read it.
         ASSERT_TRUE(CopyFileW(e2e::probe_path().c_str(), tree->join(L"bin\\zub-probe.exe").c_str(), TRUE));
+        const std::wstring root = target_path(L"%long%");  // made through "\\?\": past MAX_PATH
+        for (const std::wstring& dir : {root.substr(0, root.size() - 242), root.substr(0, root.size() - 121), root,
+                                        root + L"\\sub", root + L"\\foo."})
+            ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
+        const HANDLE long_file = CreateFileW((root + L"\\sub\\l.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        ASSERT_NE(long_file, INVALID_HANDLE_VALUE);
+        CloseHandle(long_file);
+        if (const DWORD error = make_junction(root + L"\\foo", tree->join(L"sibling"))) junction_error = error;
         if (const DWORD error = make_junction(tree->join(L"writable\\link"), tree->join(L"sibling"))) {
             junction_error = error;
             std::printf("no junction made here: error %lu\n", error);
@@ -253,13 +273,14 @@ protected:
     }
     static void TearDownTestSuite() {
         DeleteFileW(profile_file.c_str());
+        zub::test_support::remove_tree(L"\\\\?\\" + tree->join(L"long"));
         tree.reset();
     }
 
     // The probe's report lines from one helper run with the fixed request, and
     // the helper's exit code under "exit".
     static Lines run(const std::vector<std::u16string>& probe_args, bool internet = false,
-                     bool grant = true) {
+                     bool grant = true, const std::wstring& also_writable = {}) {
         e2e::RunFlags flags;
         flags.container = CONTAINER;
         flags.stdout_mode = u"inherit";
@@ -267,8 +288,10 @@ protected:
         flags.extra = {u"--readable-dir", e2e::to_u16(tree->join(L"bin"))};
         if (grant) {
             flags.extra.insert(flags.extra.end(), {u"--readable-dir", e2e::to_u16(tree->join(L"readable")),
-                                                   u"--writable-dir", e2e::to_u16(tree->join(L"writable"))});
+                                                   u"--writable-dir", e2e::to_u16(tree->join(L"writable")),
+                                                   u"--writable-dir", e2e::to_u16(tree->join(LONG_ROOT))});
         }
+        if (!also_writable.empty()) flags.extra.insert(flags.extra.end(), {u"--writable-dir", e2e::to_u16(also_writable)});
         if (internet) flags.extra.push_back(u"--grant-internet-client");
         std::vector<std::u16string> args = {u"-"};
         args.insert(args.end(), probe_args.begin(), probe_args.end());
@@ -280,8 +303,10 @@ protected:
         return lines;
     }
 
-    std::wstring target_path(const wchar_t* path) const {
-        return std::wstring(path) == L"%profile%" ? profile_file : tree->join(path);
+    static std::wstring target_path(const wchar_t* path) {
+        const std::wstring given = path;
+        if (given.starts_with(L"%long%")) return L"\\\\?\\" + tree->join(LONG_ROOT) + given.substr(6);
+        return given == L"%profile%" ? profile_file : tree->join(path);
     }
 
     std::string observe(const Row& row) {
@@ -301,7 +326,7 @@ protected:
                 return first(run({u"access", e2e::to_u16(target_path(row.path)), e2e::to_u16(row.op)},
                                  false, row.check == Check::Access),
                              "access");
-            case Check::Dacl: return dacl_entry(tree->join(row.path), container_sid());
+            case Check::Dacl: return dacl_entry(target_path(row.path), container_sid());
             case Check::Breakaway: return first(run({u"breakaway"}), "breakaway");
             case Check::Grandchild: {
                 const std::string pid = first(run({u"grandchild"}), "pid");
@@ -312,6 +337,8 @@ protected:
                 const std::string made = first(run({u"connect", NET_HOST, NET_PORT}, internet), "connect");
                 return made == "0" ? "made" : "refused";
             }
+            case Check::Refused:  // the root as a parent passes it: no prefix
+                return first(run({u"exit", u"0"}, false, true, target_path(row.path).substr(4)), "exit");
         }
         return "(unknown check)";
     }
@@ -334,7 +361,8 @@ TEST_P(Confinement, AsTheTableSays) {
         const std::string made = first(parse_lines(direct_result.out), "connect");
         if (made != "0") GTEST_SKIP() << "no network here: a direct connection to port 80 of www.msftconnecttest.com gave " << made;
     }
-    if (windows && std::wstring(row.path ? row.path : L"").starts_with(L"writable\\link")) {
+    const std::wstring path = row.path ? row.path : L"";
+    if (windows && (path.starts_with(L"writable\\link") || path.ends_with(L"foo."))) {
         ASSERT_EQ(junction_error, 0u) << "the junction could not be made";
     }
     EXPECT_EQ(observe(row), windows ? row.windows : row.wine)

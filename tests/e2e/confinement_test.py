@@ -6,8 +6,9 @@ inotify watch on a directory outside the granted tree sees every open and every
 DACL write that reaches it. The child that prepared the tree is played by this
 script: Unix symbolic links to the outside directory (Wine lists them as
 reparse points), plain directories whose Win32 names trim to a link's name
-("foo." and "foo " both name "foo" to a path-based call), and a thread that
-flips directories between real directories and links while the helper walks.
+("foo." and "foo " both name "foo" to a path-based call) in a root longer than
+MAX_PATH, and a thread that flips directories between real directories and
+links while the helper walks.
 The parallel case starts two helpers at once on two fresh trees and checks
 that their DACL writes never interleave (the session's grant mutex), and that
 they do with the mutex switched off in the test build (the control).
@@ -85,7 +86,8 @@ def make_outside(top):
 
 def lookalikes(wine_run, helper, top):
     outside = make_outside(top)
-    root = os.path.join(top, "tree")
+    # About 300 units, past MAX_PATH: the root is granted whole all the same.
+    root = os.path.join(top, "tree", "a" * 120, "b" * max(1, 300 - len(windows_path(top)) - 126))
     os.makedirs(root)
     for link in ("foo", "bar"):
         os.symlink(outside, os.path.join(root, link))
@@ -112,7 +114,7 @@ def lookalikes(wine_run, helper, top):
     missing = [f for f in inside_files if not any(e.endswith(f) for e in seen_inside)]
     if missing:
         sys.exit("no DACL write seen on: %s\nseen: %s" % (missing, seen_inside))
-    print("outside untouched; %d DACL writes inside" % len(seen_inside))
+    print("outside untouched; %d DACL writes inside a root of %d units" % (len(seen_inside), len(windows_path(root))))
 
 
 def race(wine_run, helper, top, seconds=12.0):

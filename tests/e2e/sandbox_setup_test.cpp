@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <winver.h>
 
 #include <string>
 
@@ -76,6 +77,29 @@ TEST(SandboxSetup, GrantsOnARealTreeRunFine) {
                    u"--readable-dir-best-effort", e2e::to_u16(dir.join(L"missing")),
                    u"--readable-dir", e2e::to_u16(dir.join(L"also missing"))};
     expect_silent_success(run_exit_zero(flags));
+}
+
+TEST(SandboxSetup, ManifestAndVersionReadBack) {
+    for (const std::wstring& exe : {e2e::helper_path(), e2e::winetest_path()}) {
+        SCOPED_TRACE(std::string(exe.begin(), exe.end()));
+        const HMODULE module = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+        const HRSRC found = module ? FindResourceW(module, MAKEINTRESOURCEW(1), RT_MANIFEST) : nullptr;
+        ASSERT_NE(found, nullptr) << "no manifest";
+        const std::string manifest(static_cast<const char*>(LockResource(LoadResource(module, found))),
+                                   SizeofResource(module, found));
+        FreeLibrary(module);
+        for (const char* part : {"level=\"asInvoker\"", "<ws2:longPathAware>true</ws2:longPathAware>",
+                                 "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
+                                 "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"})
+            EXPECT_NE(manifest.find(part), std::string::npos) << part;
+        std::string info(GetFileVersionInfoSizeW(exe.c_str(), nullptr), '\0');
+        wchar_t* text = nullptr;
+        UINT length = 0;
+        ASSERT_TRUE(GetFileVersionInfoW(exe.c_str(), 0, static_cast<DWORD>(info.size()), info.data()) &&
+                    VerQueryValueW(info.data(), L"\\StringFileInfo\\040904B0\\FileVersion",
+                                   reinterpret_cast<void**>(&text), &length));
+        EXPECT_EQ(std::wstring(text), ZUB_E2E_VERSION);
+    }
 }
 
 }  // namespace

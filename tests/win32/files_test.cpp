@@ -4,6 +4,7 @@
 #include <map>
 #include <optional>
 
+#include "platform/win32_long_path.h"
 #include "platform/win32_platform.h"
 #include "sandbox/grants.h"
 #include "support/scratch_dir.h"
@@ -221,6 +222,39 @@ TEST_F(Win32FilesTest, DirectoryEntryShowsAttributesWithoutOpening) {
     ASSERT_TRUE(attributes.has_value());
     EXPECT_NE(*attributes & FILE_ATTRIBUTE_DIRECTORY_BIT, 0u);
     EXPECT_FALSE(platform.attributes_from_directory_entry(u16(scratch.join(L"missing")).c_str()));
+}
+
+// The extended form is the full path by the Win32 rules; a root past MAX_PATH opens through it.
+TEST_F(Win32FilesTest, TooLongPathOpensAgainThroughItsFullForm) {
+    const std::wstring part = L"\\" + std::wstring(130, L'a') + L"\\" + std::wstring(130, L'b');
+    const std::wstring full = scratch.path() + part, extended = LR"(\\?\)" + full;
+    const std::pair<std::wstring, std::optional<std::wstring>> cases[] = {
+        {scratch.join(L"short"), std::nullopt},  // its length is not what failed
+        {full + LR"(\sub\..\foo.)", extended + L"\\foo"}, {full + L"/sub/../foo ", extended + L"\\foo"},
+        {LR"(\\server\share)" + part, LR"(\\?\UNC\server\share)" + part}, {extended + L"\\foo.", std::nullopt},
+        {LR"(\\.\)" + full, std::nullopt}, {L"//?/" + full, std::nullopt}, {LR"(\??\)" + full, std::nullopt}};
+    for (const auto& [path, expected] : cases)
+        EXPECT_EQ(win32::extended_length_path(path.c_str()), expected) << path.size();
+
+    // "foo" and "foo." made through "\\?\": this test program is not long-path aware.
+    for (const std::wstring& dir : {full.substr(0, full.size() - 131), extended, extended + L"\\foo", extended + L"\\foo."})
+        ASSERT_TRUE(CreateDirectoryW((dir.starts_with(LR"(\\?\)") ? dir : LR"(\\?\)" + dir).c_str(), nullptr));
+    const auto classic = [](const wchar_t* path) {  // MAX_PATH in force: only an extended path opens
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        if (!std::wstring_view(path).starts_with(LR"(\\?\)")) return INVALID_HANDLE_VALUE;
+        return CreateFileW(path, LOCATE_RIGHTS, FILE_SHARE_ALL, nullptr, OPEN_EXISTING, OPEN_NO_FOLLOW_FLAGS, nullptr);
+    };
+    DWORD error = 0;
+    const auto retried = reinterpret_cast<Handle>(win32::open_by_path((full + L"\\foo.").c_str(), classic, error));
+    // "foo." is "foo" by the Win32 rules, never the directory "foo."; the plain open of
+    // "foo" is past MAX_PATH for this program on Windows, so it is retried for real there.
+    const HandleResult foo = open_path(full + L"\\foo"), lookalike = open_path(extended + L"\\foo.");
+    const auto id = [&](Handle handle) { return identity_of(handle).value_or(FileIdentity{}).file_id; };
+    ASSERT_TRUE(id(foo.handle).is_known() && id(lookalike.handle).is_known()) << foo.error;
+    EXPECT_EQ(id(retried), id(foo.handle)) << error;
+    EXPECT_NE(id(lookalike.handle), id(foo.handle));
+    for (const Handle handle : {retried, foo.handle, lookalike.handle}) platform.close_handle(handle);
+    test_support::remove_tree(LR"(\\?\)" + full.substr(0, full.size() - 131));
 }
 
 }  // namespace
