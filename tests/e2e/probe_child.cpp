@@ -19,7 +19,8 @@
 //                                       integrity level's RID
 //   zub-probe REPORT access PATH OP     the Win32 error (0: done) of one operation on
 //                                       PATH: read, write, create, delete, rename, list
-//   zub-probe REPORT breakaway          the error of starting itself out of its job
+//   zub-probe REPORT breakaway          the error of starting a plain child (the control),
+//                                       then of starting itself out of its job
 //   zub-probe REPORT connect HOST PORT  the error of one TCP connection, 5 s at most
 //
 // REPORT is a file path, or "-" for standard output. Every string is written as
@@ -291,6 +292,7 @@ int do_token(const wchar_t* path) {
         report.line("capability", "error " + std::to_string(error));
     } else {
         const auto* groups = reinterpret_cast<const TOKEN_GROUPS*>(data.data());
+        if (groups->GroupCount == 0) report.line("capability", "none");
         for (DWORD i = 0; i < groups->GroupCount; ++i) report.line("capability", sid_text(groups->Groups[i].Sid));
     }
     data = token_information(token, TokenIntegrityLevel, &error);
@@ -340,24 +342,29 @@ int do_access(const wchar_t* path, const std::wstring& target, const std::wstrin
     return report.publish(path) ? 0 : 3;
 }
 
-// The job gives no permission to break away: the creation itself must fail.
-int do_breakaway(const wchar_t* path) {
-    const std::wstring self = own_path();
-    if (self.empty()) return 4;
+// The error of starting this image suspended with `flags`; a started one is ended.
+DWORD start_self(const std::wstring& self, DWORD flags) {
     std::wstring command_line = L"\"" + self + L"\" - exit 0";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    const BOOL created = CreateProcessW(self.c_str(), command_line.data(), nullptr, nullptr, FALSE,
-                                        CREATE_BREAKAWAY_FROM_JOB | CREATE_SUSPENDED, nullptr,
-                                        nullptr, &startup, &info);
+    if (!CreateProcessW(self.c_str(), command_line.data(), nullptr, nullptr, FALSE, flags | CREATE_SUSPENDED,
+                        nullptr, nullptr, &startup, &info))
+        return GetLastError();
+    TerminateProcess(info.hProcess, 0);
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return 0;
+}
+
+// The job gives no permission to break away: the creation itself must fail,
+// where the same creation without the flag (the control) succeeds.
+int do_breakaway(const wchar_t* path) {
+    const std::wstring self = own_path();
+    if (self.empty()) return 4;
     Report report;
-    report.line("breakaway", std::to_string(created ? 0 : GetLastError()));
-    if (created) {
-        TerminateProcess(info.hProcess, 0);
-        CloseHandle(info.hThread);
-        CloseHandle(info.hProcess);
-    }
+    report.line("control", std::to_string(start_self(self, 0)));
+    report.line("breakaway", std::to_string(start_self(self, CREATE_BREAKAWAY_FROM_JOB)));
     return report.publish(path) ? 0 : 3;
 }
 
