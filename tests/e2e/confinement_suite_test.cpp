@@ -166,7 +166,8 @@ std::u16string resolve_outside(int* error) {
     if ((*error = GetAddrInfoW(NET_HOST, nullptr, &hints, &found)) == 0) {
         wchar_t text[64];
         DWORD length = 64;
-        if (WSAAddressToStringW(found->ai_addr, static_cast<DWORD>(found->ai_addrlen), nullptr, text, &length) == 0)
+        const DWORD size = static_cast<DWORD>(found->ai_addrlen);
+        if (WSAAddressToStringW(found->ai_addr, size, nullptr, text, &length) == 0)
             address = e2e::to_u16(text);
         FreeAddrInfoW(found);
     }
@@ -243,6 +244,10 @@ std::string dacl_entry(const std::wstring& path, const std::string& sid) {
     return found;
 }
 
+void make_empty_file(const std::wstring& path) {
+    CloseHandle(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+}
+
 // A fresh tree of 1 + dirs * (files + 1) objects below `root`; every object's path.
 std::vector<std::wstring> make_tree(const std::wstring& root, int dirs, int files) {
     std::vector<std::wstring> objects = {root};
@@ -252,7 +257,7 @@ std::vector<std::wstring> make_tree(const std::wstring& root, int dirs, int file
         CreateDirectoryW(objects.back().c_str(), nullptr);
         for (int f = 0; f < files; ++f) {
             objects.push_back(objects[objects.size() - 1 - f] + L"\\f" + std::to_wstring(f) + L".js");
-            CloseHandle(CreateFileW(objects.back().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+            make_empty_file(objects.back());
         }
     }
     return objects;
@@ -279,8 +284,8 @@ std::string file_system_of(const std::wstring& path) {
 void print_walk_time(const char* what, std::chrono::steady_clock::time_point start, std::size_t objects,
                      const std::wstring& root) {
     const std::chrono::duration<double, std::micro> spent = std::chrono::steady_clock::now() - start;
-    std::printf("%s on %s: %.1f us of wall time per object (%zu objects)\n", what, file_system_of(root).c_str(),
-                spent.count() / static_cast<double>(objects), objects);
+    std::printf("%s on %s: %.1f us of wall time per object (%zu objects)\n", what,
+                file_system_of(root).c_str(), spent.count() / static_cast<double>(objects), objects);
 }
 
 class Confinement : public ::testing::TestWithParam<Row> {
@@ -294,7 +299,8 @@ protected:
             ASSERT_TRUE(tree->make_file(file));
         // The probe runs from the granted tree: on Windows the container must be able to read it.
         ASSERT_TRUE(CopyFileW(e2e::probe_path().c_str(), tree->join(L"bin\\zub-probe.exe").c_str(), TRUE));
-        if (const DWORD error = zub::test_support::make_junction(tree->join(L"writable\\link"), tree->join(L"sibling"))) {
+        const std::wstring link = tree->join(L"writable\\link");
+        if (const DWORD error = zub::test_support::make_junction(link, tree->join(L"sibling"))) {
             junction_error = error;
             std::printf("no junction made here: error %lu\n", error);
         }
@@ -344,7 +350,8 @@ protected:
         flags.container = container;
         flags.test_grants = false;
         flags.extra = {u"--readable-dir", e2e::to_u16(tree->join(L"bin"))};
-        for (const std::wstring& root : roots) flags.extra.insert(flags.extra.end(), {u"--writable-dir", e2e::to_u16(root)});
+        for (const std::wstring& root : roots)
+            flags.extra.insert(flags.extra.end(), {u"--writable-dir", e2e::to_u16(root)});
         return e2e::helper_run(flags, tree->join(L"bin\\zub-probe.exe"), {u"-", u"exit", u"0"});
     }
 
@@ -362,7 +369,8 @@ protected:
             const auto start = std::chrono::steady_clock::now();
             e2e::Launched first_helper(grant_run({root}, CONTAINER));
             e2e::Launched second_helper(grant_run({root}, SECOND_CONTAINER));
-            const std::string fault = failed(first_helper.finish(120000)) + failed(second_helper.finish(120000));
+            const std::string fault =
+                failed(first_helper.finish(120000)) + failed(second_helper.finish(120000));
             print_walk_time("two helpers, one tree", start, 2 * objects.size(), root);
             if (!fault.empty()) return fault;
             const std::string granted = all_granted(objects, sids);
@@ -388,13 +396,14 @@ protected:
 
     std::string walk_junction() {
         const std::wstring root = tree->join(L"lookalike"), outside = tree->join(L"outside");
-        make_tree(outside, 0, 0);
-        CloseHandle(CreateFileW((outside + L"\\s.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+        CreateDirectoryW(outside.c_str(), nullptr);
+        make_empty_file(outside + L"\\s.txt");
         // Only an NT-style path keeps the trailing dot that Win32 paths trim.
         const std::wstring lookalike = L"\\\\?\\" + root + L"\\foo.";
-        make_tree(root, 0, 0);
-        if (!CreateDirectoryW(lookalike.c_str(), nullptr)) return "setup: no look-alike: error " + std::to_string(GetLastError());
-        CloseHandle(CreateFileW((lookalike + L"\\f.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+        CreateDirectoryW(root.c_str(), nullptr);
+        if (!CreateDirectoryW(lookalike.c_str(), nullptr))
+            return "setup: no look-alike: error " + std::to_string(GetLastError());
+        make_empty_file(lookalike + L"\\f.txt");
         if (const DWORD error = zub::test_support::make_junction(root + L"\\foo", outside))
             return "setup: no junction here: error " + std::to_string(error);
         const auto start = std::chrono::steady_clock::now();
@@ -402,8 +411,8 @@ protected:
         print_walk_time("junction beside a look-alike", start, 4, root);
         if (!fault.empty()) return fault;
         const std::string sid = container_sid();
-        return "look-alike " + dacl_entry(lookalike + L"\\f.txt", sid) + ", behind " + dacl_entry(outside, sid) + " " +
-               dacl_entry(outside + L"\\s.txt", sid);
+        return "look-alike " + dacl_entry(lookalike + L"\\f.txt", sid) + ", behind " + dacl_entry(outside, sid) +
+               " " + dacl_entry(outside + L"\\s.txt", sid);
     }
 
     std::string walk_refs() {
@@ -414,7 +423,8 @@ protected:
         const HANDLE directory = CreateFileW(root.c_str(), FILE_LIST_DIRECTORY, 7, nullptr, OPEN_EXISTING,
                                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         alignas(8) unsigned char listing[4096];
-        const bool wide = GetFileInformationByHandleEx(directory, FileIdExtdDirectoryInfo, listing, sizeof listing);
+        const bool wide =
+            GetFileInformationByHandleEx(directory, FileIdExtdDirectoryInfo, listing, sizeof listing);
         const DWORD error = wide ? 0 : GetLastError();
         CloseHandle(directory);
         if (!wide) return "128-bit listing refused: " + std::to_string(error);
@@ -474,7 +484,7 @@ TEST_P(Confinement, AsTheTableSays) {
     if (row.check == Check::Connect) {
         int error = 0;
         net_address = resolve_outside(&error);
-        if (net_address.empty()) GTEST_SKIP() << "no network here: looking up www.msftconnecttest.com gave " << error;
+        if (net_address.empty()) GTEST_SKIP() << "no network here: looking up the host gave " << error;
         // The probe, unconfined, must reach the address first.
         e2e::LaunchOptions direct;
         direct.application = e2e::probe_path();

@@ -210,7 +210,7 @@ def order_switches(wine_run, helper, top, round_number, with_lock):
 def parallel(wine_run, helper, top, rounds=1):
     with_lock = [order_switches(wine_run, helper, top, r, True) for r in range(rounds)]
     without = [order_switches(wine_run, helper, top, rounds + r, False) for r in range(rounds)]
-    print("order switches between the two trees, with the mutex: %s; without it: %s" % (with_lock, without))
+    print("order switches between the two helpers, with the mutex: %s; without it: %s" % (with_lock, without))
     if any(s != 1 for s in with_lock):
         sys.exit("two helpers' DACL writes interleaved despite the grant mutex")
     if all(s <= 1 for s in without):
