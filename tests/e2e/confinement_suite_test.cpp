@@ -8,8 +8,6 @@
 // enforces no DACLs: there every row still runs and asserts what Wine does.
 #include <gtest/gtest.h>
 
-#include <winsock2.h>
-#include <ws2tcpip.h>
 #include <windows.h>
 
 #include <aclapi.h>
@@ -33,9 +31,9 @@ namespace {
 
 constexpr char16_t CONTAINER[] = u"zub-confinement";
 constexpr char16_t SECOND_CONTAINER[] = u"zub-confinement-2";
-// Microsoft's connectivity check answers on port 80 from everywhere. The test
-// resolves it outside the container, so the probe's result is the connection's.
-constexpr wchar_t NET_HOST[] = L"www.msftconnecttest.com";
+// Microsoft's connectivity check answers on port 80 from everywhere. The probe
+// looks it up outside the container, so the confined result is the connection's.
+constexpr char16_t NET_HOST[] = u"www.msftconnecttest.com";
 constexpr char16_t NET_PORT[] = u"80";
 
 enum class Check {
@@ -46,8 +44,7 @@ enum class Check {
     Breakaway,    // the probe's error for CREATE_BREAKAWAY_FROM_JOB, after a plain child it must start
     Grandchild,   // the probe's grandchild, alive while the helper runs, after it
     Connect,      // the probe's error of a TCP connection to NET_HOST's address
-    // The walk on this volume, each on a fresh tree; "setup: ..." where the
-    // volume cannot make the row's setup (skipped under Wine, failed on Windows).
+    // The walk on a fresh tree; "setup: ..." where the row's setup cannot be made.
     WalkParallel,  // two containers' helpers at once, ten rounds: both entries on every object
     WalkOplock,    // a batch oplock never acknowledged on a file: the helper ends, the file granted
     WalkJunction,  // a junction "foo" beside a directory "foo.": nothing behind the junction granted
@@ -151,28 +148,6 @@ std::string reported(const Lines& lines, const std::string& key) {
     std::string joined;
     for (const std::string& value : found->second) joined += (joined.empty() ? "" : ",") + value;
     return joined;
-}
-
-// The host's first IPv4 address, resolved here, unconfined; empty with the
-// lookup's error when there is no network.
-std::u16string resolve_outside(int* error) {
-    WSADATA wsa{};
-    if ((*error = WSAStartup(MAKEWORD(2, 2), &wsa)) != 0) return {};
-    ADDRINFOW hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    ADDRINFOW* found = nullptr;
-    std::u16string address;
-    if ((*error = GetAddrInfoW(NET_HOST, nullptr, &hints, &found)) == 0) {
-        wchar_t text[64];
-        DWORD length = 64;
-        const DWORD size = static_cast<DWORD>(found->ai_addrlen);
-        if (WSAAddressToStringW(found->ai_addr, size, nullptr, text, &length) == 0)
-            address = e2e::to_u16(text);
-        FreeAddrInfoW(found);
-    }
-    WSACleanup();
-    return address;
 }
 
 std::string narrow(const std::wstring& ascii) {
@@ -398,21 +373,26 @@ protected:
         const std::wstring root = tree->join(L"lookalike"), outside = tree->join(L"outside");
         CreateDirectoryW(outside.c_str(), nullptr);
         make_empty_file(outside + L"\\s.txt");
-        // Only an NT-style path keeps the trailing dot that Win32 paths trim.
-        const std::wstring lookalike = L"\\\\?\\" + root + L"\\foo.";
         CreateDirectoryW(root.c_str(), nullptr);
-        if (!CreateDirectoryW(lookalike.c_str(), nullptr))
-            return "setup: no look-alike: error " + std::to_string(GetLastError());
-        make_empty_file(lookalike + L"\\f.txt");
         if (const DWORD error = zub::test_support::make_junction(root + L"\\foo", outside))
             return "setup: no junction here: error " + std::to_string(error);
+        // Only an NT-style path keeps the trailing dot that Win32 paths trim
+        // (the scratch tree's clean-up would take "foo." for the junction).
+        const std::wstring lookalike = L"\\\\?\\" + root + L"\\foo.", inside = lookalike + L"\\f.txt";
+        if (!CreateDirectoryW(lookalike.c_str(), nullptr))
+            return "setup: no look-alike: error " + std::to_string(GetLastError());
+        make_empty_file(inside);
         const auto start = std::chrono::steady_clock::now();
         const std::string fault = failed(e2e::launch(grant_run({root}, CONTAINER)));
         print_walk_time("junction beside a look-alike", start, 4, root);
-        if (!fault.empty()) return fault;
         const std::string sid = container_sid();
-        return "look-alike " + dacl_entry(lookalike + L"\\f.txt", sid) + ", behind " + dacl_entry(outside, sid) +
-               " " + dacl_entry(outside + L"\\s.txt", sid);
+        const std::string seen = !fault.empty() ? fault
+                                                : "look-alike " + dacl_entry(inside, sid) + ", behind " +
+                                                      dacl_entry(outside, sid) + " " +
+                                                      dacl_entry(outside + L"\\s.txt", sid);
+        DeleteFileW(inside.c_str());
+        RemoveDirectoryW(lookalike.c_str());
+        return seen;
     }
 
     std::string walk_refs() {
@@ -482,16 +462,16 @@ TEST_P(Confinement, AsTheTableSays) {
     const Row& row = GetParam();
     const bool windows = e2e::targets_production();
     if (row.check == Check::Connect) {
-        int error = 0;
-        net_address = resolve_outside(&error);
-        if (net_address.empty()) GTEST_SKIP() << "no network here: looking up the host gave " << error;
-        // The probe, unconfined, must reach the address first.
+        // Unconfined, the probe looks the host up and must reach it.
         e2e::LaunchOptions direct;
         direct.application = e2e::probe_path();
         direct.command_line =
-            e2e::join_command_line({e2e::to_u16(direct.application), u"-", u"connect", net_address, NET_PORT});
-        const std::string made = first(parse_lines(e2e::launch(direct).out), "connect");
-        ASSERT_EQ(made, "0") << "an unconfined connection to " << narrow(e2e::to_wide(net_address)) << ":80";
+            e2e::join_command_line({e2e::to_u16(direct.application), u"-", u"connect", NET_HOST, NET_PORT});
+        const Lines lines = parse_lines(e2e::launch(direct).out);
+        const std::string made = first(lines, "connect"), address = first(lines, "address");
+        if (made.starts_with("resolve ")) GTEST_SKIP() << "no network here: looking up the host gave " << made;
+        ASSERT_EQ(made, "0") << "an unconfined connection to " << address << ":80";
+        net_address = std::u16string(address.begin(), address.end());
     }
     if (windows && std::wstring(row.path ? row.path : L"").starts_with(L"writable\\link")) {
         ASSERT_EQ(junction_error, 0u) << "the junction could not be made";

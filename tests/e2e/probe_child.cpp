@@ -21,7 +21,8 @@
 //                                       PATH: read, write, create, delete, rename, list
 //   zub-probe REPORT breakaway          the error of starting a plain child (the control),
 //                                       then of starting itself out of its job
-//   zub-probe REPORT connect HOST PORT  the error of one TCP connection, 5 s at most
+//   zub-probe REPORT connect HOST PORT  the address HOST gave and the error of one TCP
+//                                       connection to it, 5 s at most
 //
 // REPORT is a file path, or "-" for standard output. Every string is written as
 // hex UTF-16 units and stdin as hex bytes, so nothing is lost on the way to the
@@ -369,7 +370,7 @@ int do_breakaway(const wchar_t* path) {
 }
 
 // "resolve N" when the name cannot be resolved, "timeout", or the connection's error.
-std::string try_connect(const wchar_t* host, const wchar_t* port) {
+std::string try_connect(const wchar_t* host, const wchar_t* port, Report& report) {
     constexpr long CONNECT_LIMIT_S = 5;
     WSADATA wsa{};
     if (const int error = WSAStartup(MAKEWORD(2, 2), &wsa)) return "startup " + std::to_string(error);
@@ -378,6 +379,10 @@ std::string try_connect(const wchar_t* host, const wchar_t* port) {
     hints.ai_socktype = SOCK_STREAM;
     ADDRINFOW* found = nullptr;
     if (const int error = GetAddrInfoW(host, port, &hints, &found)) return "resolve " + std::to_string(error);
+    char address[64];
+    if (getnameinfo(found->ai_addr, static_cast<int>(found->ai_addrlen), address, sizeof address, nullptr, 0,
+                    NI_NUMERICHOST) == 0)
+        report.line("address", address);
     std::string result;
     const SOCKET sock = socket(found->ai_family, found->ai_socktype, found->ai_protocol);
     u_long non_blocking = 1;
@@ -409,7 +414,7 @@ std::string try_connect(const wchar_t* host, const wchar_t* port) {
 
 int do_connect(const wchar_t* path, const wchar_t* host, const wchar_t* port) {
     Report report;
-    report.line("connect", try_connect(host, port));
+    report.line("connect", try_connect(host, port, report));
     return report.publish(path) ? 0 : 3;
 }
 
