@@ -344,8 +344,7 @@ protected:
             const auto start = std::chrono::steady_clock::now();
             e2e::Launched first_helper(grant_run({root}, CONTAINER));
             e2e::Launched second_helper(grant_run({root}, SECOND_CONTAINER));
-            const std::string fault =
-                failed(first_helper.finish(120000)) + failed(second_helper.finish(120000));
+            std::string fault = failed(first_helper.finish(120000)) + failed(second_helper.finish(120000));
             print_walk_time("two helpers, one tree", start, 2 * objects.size(), root);
             if (!fault.empty()) return fault;
             const std::string granted = all_granted(objects, sids);
@@ -386,7 +385,7 @@ protected:
         const std::string fault = failed(e2e::launch(grant_run({root}, CONTAINER)));
         print_walk_time("junction beside a look-alike", start, 4, root);
         const std::string sid = container_sid();
-        const std::string seen = !fault.empty() ? fault
+        std::string seen = !fault.empty() ? fault
                                                 : "look-alike " + dacl_entry(inside, sid) + ", behind " +
                                                       dacl_entry(outside, sid) + " " +
                                                       dacl_entry(outside + L"\\s.txt", sid);
