@@ -10,7 +10,7 @@
 #   Without it, one is built with the msvc preset (Visual Studio 2022 and
 #   vcpkg's GoogleTest).
 # -Release: a release zip; the helper under test must be its very bytes.
-# The run leaves an AppContainer profile named "zub-confinement" behind.
+# The run leaves AppContainer profiles named "zub-confinement" and "zub-confinement-2" behind.
 param(
     [string]$BuildDir,
     [string]$Release,

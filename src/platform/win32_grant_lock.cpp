@@ -17,7 +17,12 @@
 namespace zub {
 namespace {
 
-constexpr wchar_t GRANT_MUTEX_NAME[] = L"Local\\zub-sandbox-helper.grants";
+// The backend's own tests build it with a name of their own, so that a squat
+// they make never meets a helper run by another test.
+#ifndef ZUB_GRANT_MUTEX_PREFIX
+#define ZUB_GRANT_MUTEX_PREFIX L"zub-sandbox-helper"
+#endif
+constexpr wchar_t GRANT_MUTEX_NAME[] = L"Local\\" ZUB_GRANT_MUTEX_PREFIX L".grants";
 constexpr DWORD LABEL_POLICY =
     SYSTEM_MANDATORY_LABEL_NO_WRITE_UP | SYSTEM_MANDATORY_LABEL_NO_READ_UP | SYSTEM_MANDATORY_LABEL_NO_EXECUTE_UP;
 

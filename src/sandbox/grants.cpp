@@ -20,7 +20,7 @@ ExplicitAccess access_entry(Sid sid, std::uint32_t access_mask) {
     ExplicitAccess entry{};
     entry.access_permissions = access_mask;
     entry.access_mode = GRANT_ACCESS_MODE;
-    entry.inheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
+    entry.inheritance = INHERIT_TO_CONTAINERS_AND_OBJECTS;
     entry.trustee.multiple_trustee = nullptr;
     entry.trustee.multiple_trustee_operation = NO_MULTIPLE_TRUSTEE_OPERATION;
     entry.trustee.trustee_form = TRUSTEE_IS_SID_FORM;
@@ -67,7 +67,8 @@ std::optional<GrantFault> grant_object_access(Security& security, Handle object,
     // entries keep their mark, so a later propagation from above replaces them.
     AbsoluteSecurityDescriptor written{};
     written.revision = SECURITY_DESCRIPTOR_REVISION_1;
-    written.control = SE_DACL_PRESENT_BIT | (control & SE_DACL_AUTO_INHERITED_BIT);
+    written.control =
+        static_cast<std::uint16_t>(SE_DACL_PRESENT_BIT | (control & SE_DACL_AUTO_INHERITED_BIT));
     written.dacl = new_dacl.get();
     const BoolResult set =
         security.set_kernel_object_security(object, DACL_SECURITY_INFORMATION_FLAG, &written);

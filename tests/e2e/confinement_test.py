@@ -9,9 +9,10 @@ reparse points), plain directories whose Win32 names trim to a link's name
 ("foo." and "foo " both name "foo" to a path-based call) in a root longer than
 MAX_PATH, and a thread that flips directories between real directories and
 links while the helper walks.
-The parallel case starts two helpers at once on two fresh trees and checks
-that their DACL writes never interleave (the session's grant mutex), and that
-they do with the mutex switched off in the test build (the control).
+The parallel case starts two helpers at once, each on two fresh trees, and
+checks that their DACL writes never interleave (the session's grant mutex is
+held for the whole grant phase, not taken per root), and that they do with the
+mutex switched off in the test build (the control).
 
 Usage: confinement_test.py <wine-run.sh> <winetest helper> <lookalikes|race|parallel>
 """
@@ -57,9 +58,9 @@ class Watch:
         return [line.rstrip("\n") for line in self.lines if line.strip()]
 
 
-def helper_command(wine_run, helper, root, container):
+def helper_command(wine_run, helper, roots, container):
     return [wine_run, helper, "--protocol-version", "1", "--appcontainer-name", container,
-            "--writable-dir", windows_path(root),
+            *[arg for root in roots for arg in ("--writable-dir", windows_path(root))],
             "--stdio-stdin", "null", "--stdio-stdout", "null", "--stdio-stderr", "null",
             "--", "C:\\windows\\system32\\cmd.exe", "/c", "exit 0"]
 
@@ -70,7 +71,7 @@ def check_helper(returncode, stderr):
 
 
 def run_helper(wine_run, helper, root, container):
-    result = subprocess.run(helper_command(wine_run, helper, root, container),
+    result = subprocess.run(helper_command(wine_run, helper, [root], container),
                             stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
     check_helper(result.returncode, result.stderr)
 
@@ -180,37 +181,38 @@ def make_tree(root, directories=40, files=50):
 
 
 def order_switches(wine_run, helper, top, round_number, with_lock):
-    """Starts two helpers at once on two fresh trees; returns how often the
-    order of their DACL writes, as one watch saw them, went from one tree to
-    the other."""
+    """Starts two helpers at once, each on two fresh trees; returns how often
+    the order of their DACL writes, as one watch saw them, went from one
+    helper's trees to the other's."""
     both = os.path.join(top, "round%d" % round_number)
-    roots = [os.path.join(both, name) for name in ("a", "b")]
-    for root in roots:
-        make_tree(root)
+    roots = [[os.path.join(both, "%d%s" % (i, half)) for half in "ab"] for i in range(2)]
+    for root in roots[0] + roots[1]:
+        make_tree(root, directories=20)
     watch = Watch(both, "attrib")
     env = dict(os.environ)
     if not with_lock:
         env["ZUB_WINETEST_WITHOUT_GRANT_LOCK"] = "1"
-    helpers = [subprocess.Popen(helper_command(wine_run, helper, root, "zub-e2e-parallel-%d" % i),
+    helpers = [subprocess.Popen(helper_command(wine_run, helper, trees, "zub-e2e-parallel-%d" % i),
                                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.PIPE, env=env)
-               for i, root in enumerate(roots)]
+               for i, trees in enumerate(roots)]
     for proc in helpers:
         _, err = proc.communicate(timeout=120)
         check_helper(proc.returncode, err)
     order = []
     for event in watch.events():
         path = event.split(" ", 1)[1]
-        order += [i for i, root in enumerate(roots) if path.startswith(root + "/") or path == root + "/"]
+        order += [i for i, trees in enumerate(roots) for root in trees
+                  if path.startswith(root + "/") or path == root + "/"]
     if set(order) != {0, 1}:
-        sys.exit("the DACL writes of both trees were not all seen: %d and %d events" % (order.count(0), order.count(1)))
+        sys.exit("the DACL writes of both helpers were not all seen: %d and %d events" % (order.count(0), order.count(1)))
     return sum(1 for a, b in zip(order, order[1:]) if a != b)
 
 
 def parallel(wine_run, helper, top, rounds=1):
     with_lock = [order_switches(wine_run, helper, top, r, True) for r in range(rounds)]
     without = [order_switches(wine_run, helper, top, rounds + r, False) for r in range(rounds)]
-    print("order switches between the two trees, with the mutex: %s; without it: %s" % (with_lock, without))
+    print("order switches between the two helpers, with the mutex: %s; without it: %s" % (with_lock, without))
     if any(s != 1 for s in with_lock):
         sys.exit("two helpers' DACL writes interleaved despite the grant mutex")
     if all(s <= 1 for s in without):

@@ -19,8 +19,10 @@
 //                                       integrity level's RID
 //   zub-probe REPORT access PATH OP     the Win32 error (0: done) of one operation on
 //                                       PATH: read, write, create, delete, rename, list
-//   zub-probe REPORT breakaway          the error of starting itself out of its job
-//   zub-probe REPORT connect HOST PORT  the error of one TCP connection, 5 s at most
+//   zub-probe REPORT breakaway          the error of starting a plain child (the control),
+//                                       then of starting itself out of its job
+//   zub-probe REPORT connect HOST PORT  the address HOST gave and the error of one TCP
+//                                       connection to it, 5 s at most
 //
 // REPORT is a file path, or "-" for standard output. Every string is written as
 // hex UTF-16 units and stdin as hex bytes, so nothing is lost on the way to the
@@ -291,6 +293,7 @@ int do_token(const wchar_t* path) {
         report.line("capability", "error " + std::to_string(error));
     } else {
         const auto* groups = reinterpret_cast<const TOKEN_GROUPS*>(data.data());
+        if (groups->GroupCount == 0) report.line("capability", "none");
         for (DWORD i = 0; i < groups->GroupCount; ++i) report.line("capability", sid_text(groups->Groups[i].Sid));
     }
     data = token_information(token, TokenIntegrityLevel, &error);
@@ -340,29 +343,34 @@ int do_access(const wchar_t* path, const std::wstring& target, const std::wstrin
     return report.publish(path) ? 0 : 3;
 }
 
-// The job gives no permission to break away: the creation itself must fail.
-int do_breakaway(const wchar_t* path) {
-    const std::wstring self = own_path();
-    if (self.empty()) return 4;
+// The error of starting this image suspended with `flags`; a started one is ended.
+DWORD start_self(const std::wstring& self, DWORD flags) {
     std::wstring command_line = L"\"" + self + L"\" - exit 0";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    const BOOL created = CreateProcessW(self.c_str(), command_line.data(), nullptr, nullptr, FALSE,
-                                        CREATE_BREAKAWAY_FROM_JOB | CREATE_SUSPENDED, nullptr,
-                                        nullptr, &startup, &info);
+    if (!CreateProcessW(self.c_str(), command_line.data(), nullptr, nullptr, FALSE, flags | CREATE_SUSPENDED,
+                        nullptr, nullptr, &startup, &info))
+        return GetLastError();
+    TerminateProcess(info.hProcess, 0);
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return 0;
+}
+
+// The job gives no permission to break away: the creation itself must fail,
+// where the same creation without the flag (the control) succeeds.
+int do_breakaway(const wchar_t* path) {
+    const std::wstring self = own_path();
+    if (self.empty()) return 4;
     Report report;
-    report.line("breakaway", std::to_string(created ? 0 : GetLastError()));
-    if (created) {
-        TerminateProcess(info.hProcess, 0);
-        CloseHandle(info.hThread);
-        CloseHandle(info.hProcess);
-    }
+    report.line("control", std::to_string(start_self(self, 0)));
+    report.line("breakaway", std::to_string(start_self(self, CREATE_BREAKAWAY_FROM_JOB)));
     return report.publish(path) ? 0 : 3;
 }
 
 // "resolve N" when the name cannot be resolved, "timeout", or the connection's error.
-std::string try_connect(const wchar_t* host, const wchar_t* port) {
+std::string try_connect(const wchar_t* host, const wchar_t* port, Report& report) {
     constexpr long CONNECT_LIMIT_S = 5;
     WSADATA wsa{};
     if (const int error = WSAStartup(MAKEWORD(2, 2), &wsa)) return "startup " + std::to_string(error);
@@ -371,6 +379,10 @@ std::string try_connect(const wchar_t* host, const wchar_t* port) {
     hints.ai_socktype = SOCK_STREAM;
     ADDRINFOW* found = nullptr;
     if (const int error = GetAddrInfoW(host, port, &hints, &found)) return "resolve " + std::to_string(error);
+    char address[64];
+    if (getnameinfo(found->ai_addr, static_cast<int>(found->ai_addrlen), address, sizeof address, nullptr, 0,
+                    NI_NUMERICHOST) == 0)
+        report.line("address", address);
     std::string result;
     const SOCKET sock = socket(found->ai_family, found->ai_socktype, found->ai_protocol);
     u_long non_blocking = 1;
@@ -402,7 +414,7 @@ std::string try_connect(const wchar_t* host, const wchar_t* port) {
 
 int do_connect(const wchar_t* path, const wchar_t* host, const wchar_t* port) {
     Report report;
-    report.line("connect", try_connect(host, port));
+    report.line("connect", try_connect(host, port, report));
     return report.publish(path) ? 0 : 3;
 }
 

@@ -73,6 +73,14 @@ TEST(ProtocolVectors, HelperLine) {
             auto parsed = parse_helper_args(std::move(arguments));
             ASSERT_TRUE(parsed.ok()) << name_of(vector) << ": " << render(parsed.error());
             EXPECT_EQ(parsed.value(), request_of(vector.at("request"))) << name_of(vector);
+            // The field marks exactly the names Windows refuses: [-_. A-Za-z0-9], at most 64.
+            const std::string name = parsed.value().appcontainer_name;
+            const auto allowed = [](char c) {
+                return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+                       c == '_' || c == '.' || c == ' ';
+            };
+            const bool valid = !name.empty() && name.size() <= 64 && std::all_of(name.begin(), name.end(), allowed);
+            EXPECT_EQ(vector.value("container_name_valid", true), valid) << name_of(vector);
             continue;
         }
         test::FakePlatform fake;

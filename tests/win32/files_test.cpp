@@ -1,12 +1,15 @@
 // Opens by path and by relative name, identities and listings by handle, on real directories.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
 #include <map>
 #include <optional>
 
 #include "platform/win32_long_path.h"
 #include "platform/win32_platform.h"
 #include "sandbox/grants.h"
+#include "support/hostile_setup.h"
 #include "support/scratch_dir.h"
 #include "win32_test.h"
 
@@ -214,6 +217,49 @@ TEST_F(Win32FilesTest, DirectorySwappedForUnixSymlinkOpensAsAnotherObject) {
     platform.close_handle(root.handle);
     win32_test::run_unix("/bin/rm", "-f", "--", link);
     win32_test::run_unix("/bin/rm", "-f", "--", flip);
+}
+
+// Opened by name, a junction is itself: its reparse bit and its own file ID,
+// never its target's.
+TEST_F(Win32FilesTest, RelativeOpenOfJunctionGivesTheJunction) {
+    ASSERT_TRUE(scratch.make_dir(L"target"));
+    if (const DWORD error = test_support::make_junction(scratch.join(L"link"), scratch.join(L"target")))
+        GTEST_SKIP() << "no junction can be made here: error " << error;
+    const HandleResult root = open_path(scratch.path());
+    ASSERT_TRUE(is_closable_handle(root.handle)) << root.error;
+    const auto entries = list_all(root.handle);
+    const HandleResult link = platform.open_relative(root.handle, u"link", DACL_READ_RIGHTS);
+    ASSERT_TRUE(is_closable_handle(link.handle)) << link.error;
+    const std::optional<FileIdentity> identity = identity_of(link.handle);
+    ASSERT_TRUE(identity.has_value());
+    EXPECT_NE(identity->attributes & FILE_ATTRIBUTE_REPARSE_POINT_BIT, 0u);
+    EXPECT_EQ(identity->file_id, entries.at(u"link").file_id);
+    EXPECT_NE(identity->file_id, entries.at(u"target").file_id);
+    platform.close_handle(link.handle);
+    platform.close_handle(root.handle);
+}
+
+// A batch oplock whose break is never acknowledged does not hold the relative
+// open: it returns at once (a break in progress is success) with a usable handle.
+TEST_F(Win32FilesTest, RelativeOpenDoesNotWaitForAnOplockBreak) {
+    ASSERT_TRUE(scratch.make_file(L"held.txt"));
+    test_support::BatchOplock oplock(scratch.join(L"held.txt"));
+    if (!oplock.held()) GTEST_SKIP() << "no batch oplock can be taken here: error " << oplock.error();
+    const HandleResult root = open_path(scratch.path());
+    ASSERT_TRUE(is_closable_handle(root.handle)) << root.error;
+    auto opening = std::async(std::launch::async, [&] {
+        return platform.open_relative(root.handle, u"held.txt", DACL_WRITE_RIGHTS);
+    });
+    const bool returned = opening.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    const bool broke = oplock.break_requested();
+    oplock.release();  // lets a waiting open finish
+    const HandleResult file = opening.get();
+    EXPECT_TRUE(returned) << "the open waited for the oplock's holder";
+    EXPECT_TRUE(broke) << "the open did not meet the oplock";
+    ASSERT_TRUE(is_closable_handle(file.handle)) << file.error;
+    EXPECT_TRUE(identity_of(file.handle).has_value());
+    platform.close_handle(file.handle);
+    platform.close_handle(root.handle);
 }
 
 TEST_F(Win32FilesTest, DirectoryEntryShowsAttributesWithoutOpening) {
