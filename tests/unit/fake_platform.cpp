@@ -93,6 +93,7 @@ void FakePlatform::add_node(const OsString& path, std::uint32_t attributes) {
 FileId FakePlatform::new_file_id() {
     const std::uint64_t number = next_file_id_++;
     if (volume == FakeVolume::NoIds) return FileId{};
+    if (volume == FakeVolume::AllOnesIds) return FileId::from_64(~std::uint64_t{0});
     FileId id = FileId::from_64(number);
     if (volume == FakeVolume::Refs) id.bytes[12] = 0x5A;  // beyond what 64 bits hold
     return id;
@@ -554,6 +555,12 @@ HandleResult FakePlatform::open_relative(Handle directory, std::u16string_view n
         if (parent.empty() || !target) return {INVALID_HANDLE, ERROR_FILE_NOT_FOUND_CODE};
         return open_object(*target, access);
     }
+    // The directory itself or its parent, which a walk that took them would
+    // grant again, enter again or leave the tree by.
+    if (name == u"." || name == u"..") {
+        ADD_FAILURE() << "opened " << to_utf8_lossy(OsString(name)) << " in " << to_utf8_lossy(parent);
+        return {INVALID_HANDLE, ERROR_FILE_NOT_FOUND_CODE};
+    }
     auto it = files.find(path);
     if (parent.empty() || it == files.end()) return {INVALID_HANDLE, ERROR_FILE_NOT_FOUND_CODE};
     if (follows_links_like_wine && it->second.link_target) {
@@ -585,6 +592,13 @@ std::unique_ptr<DirectoryListing> FakePlatform::open_directory_listing(Handle di
     listed.push_back(path);
     // The whole directory in one batch, as the system's buffer usually holds it.
     std::vector<DirEntry> entries;
+    // "." and "..", which the system's listing holds: the walk must pass over them.
+    for (const OsString& dots : {path, parent_of(path)}) {
+        const auto dir = files.find(dots);
+        if (dir != files.end()) {
+            entries.push_back({dots == path ? u"." : u"..", dir->second.attributes, dir->second.file_id});
+        }
+    }
     const OsString prefix = path + u"\\";
     for (const OsString& name : it->second.children) {
         auto child = files.find(prefix + name);

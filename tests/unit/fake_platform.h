@@ -67,8 +67,8 @@ struct FakeNode {
 };
 
 // What a volume reports as file IDs: NTFS-like 64-bit IDs, ReFS-like IDs that
-// use the high 64 bits too, or none (0) at all.
-enum class FakeVolume { Ntfs, Refs, NoIds };
+// use the high 64 bits too, or none at all (0, or all ones).
+enum class FakeVolume { Ntfs, Refs, NoIds, AllOnesIds };
 
 // One object that an open, a DACL read or write, or a listing reached.
 struct Touch {

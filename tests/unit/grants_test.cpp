@@ -269,11 +269,13 @@ TEST(Grants, WrittenAreExactlyTheObjectsThatLackTheEntry) {
 }
 
 TEST(Grants, VolumeWithoutFileIdsGrantsTheRootOnly) {
-    FakePlatform fake;
-    fake.volume = test::FakeVolume::NoIds;
-    add_small_tree(fake);
-    ASSERT_TRUE(grant_allow_set_root(fake, fake, u"R", SID, ALLOW_SET_READ_ACCESS, false));
-    EXPECT_EQ(granted_paths(fake), std::vector<OsString>{u"R"});
+    for (test::FakeVolume volume : {test::FakeVolume::NoIds, test::FakeVolume::AllOnesIds}) {
+        FakePlatform fake;
+        fake.volume = volume;
+        add_small_tree(fake);
+        ASSERT_TRUE(grant_allow_set_root(fake, fake, u"R", SID, ALLOW_SET_READ_ACCESS, false));
+        EXPECT_EQ(granted_paths(fake), std::vector<OsString>{u"R"});
+    }
 }
 
 TEST(Grants, FailuresBelowTheRootAreIgnored) {

@@ -140,5 +140,20 @@ TEST_F(Win32SecurityTest, GrantMutexIsSharedAndASquattedOneRefused) {
     if (!squatted) GTEST_SKIP() << "a helper of another test holds the name";
 }
 
+// The helper's own descriptor under another owner, who could rewrite its DACL.
+TEST_F(Win32SecurityTest, GrantMutexOfAnotherOwnerIsRefused) {
+    const HandleResult made = platform.create_grant_mutex();
+    ASSERT_TRUE(is_closable_handle(made.handle)) << made.error;
+    alignas(8) unsigned char world[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof world;
+    ASSERT_TRUE(CreateWellKnownSid(WinWorldSid, nullptr, world, &size));
+    const DWORD moved = SetSecurityInfo(reinterpret_cast<HANDLE>(made.handle), SE_KERNEL_OBJECT,
+                                        OWNER_SECURITY_INFORMATION, world, nullptr, nullptr, nullptr);
+    if (moved == ERROR_SUCCESS) EXPECT_FALSE(is_closable_handle(platform.create_grant_mutex().handle));
+    platform.close_handle(made.handle);
+    // Windows lets no unprivileged process give an object an owner outside its token.
+    if (moved != ERROR_SUCCESS) GTEST_SKIP() << "owner not changed: " << moved;
+}
+
 }  // namespace
 }  // namespace zub
