@@ -149,7 +149,9 @@ TEST_F(Win32SecurityTest, GrantMutexOfAnotherOwnerIsRefused) {
     ASSERT_TRUE(CreateWellKnownSid(WinWorldSid, nullptr, world, &size));
     const DWORD moved = SetSecurityInfo(reinterpret_cast<HANDLE>(made.handle), SE_KERNEL_OBJECT,
                                         OWNER_SECURITY_INFORMATION, world, nullptr, nullptr, nullptr);
-    if (moved == ERROR_SUCCESS) EXPECT_FALSE(is_closable_handle(platform.create_grant_mutex().handle));
+    if (moved == ERROR_SUCCESS) {
+        EXPECT_FALSE(is_closable_handle(platform.create_grant_mutex().handle));
+    }
     platform.close_handle(made.handle);
     // Windows lets no unprivileged process give an object an owner outside its token.
     if (moved != ERROR_SUCCESS) GTEST_SKIP() << "owner not changed: " << moved;
