@@ -98,10 +98,10 @@ std::optional<GrantFault> DaclGrant::apply(Handle object) {
     Acl old_dacl = nullptr;  // points into the buffer
     const BoolResult read_dacl = security_.get_security_descriptor_dacl(descriptor(), &present, &old_dacl);
     if (!read_dacl.ok) return GrantFault{GrantFault::Step::Read, read_dacl.error};
-    // No DACL, or a null one, lets everyone in but no container: merged, it
-    // would become a list of the container's entry alone, locking the user,
-    // the system and everyone else out, and on a directory everything made in
-    // it later would inherit that list. So it is left as it is.
+    // No DACL, or a null one, lets everyone in. Merged, it would become a list
+    // of the container's entry alone, locking the user, the system and
+    // everyone else out, and on a directory everything made in it later would
+    // inherit that list. So it is left as it is.
     if (!present || old_dacl == nullptr) return std::nullopt;
 
     Acl raw_new_dacl = nullptr;
