@@ -384,8 +384,10 @@ std::vector<FakeAce> read_fake_acl(const void* from) {
     AclHeader header{};
     std::memcpy(&header, from, sizeof header);
     std::vector<FakeAce> entries(header.entry_count);
-    std::memcpy(entries.data(), static_cast<const unsigned char*>(from) + sizeof header,
-                entries.size() * FAKE_ACE_BYTES);
+    const auto* first = static_cast<const unsigned char*>(from) + sizeof header;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        std::memcpy(&entries[i], first + i * FAKE_ACE_BYTES, FAKE_ACE_BYTES);
+    }
     return entries;
 }
 
