@@ -240,9 +240,6 @@ TEST(Grants, WrittenAreExactlyTheObjectsThatLackTheEntry) {
          {u"R", u"R\\b.txt", u"R\\c", u"R\\d", u"R\\c\\w.txt"}},
         {"protected since", [&](FakePlatform& f) { grant(f, u"R"); f.files[u"R\\c"].dacl_control |= 0x1000; },
          {u"R\\c"}},
-        {"granted another mask before",
-         [&](FakePlatform& f) { ASSERT_TRUE(grant_allow_set_root(f, f, u"R\\d", SID, ALLOW_SET_WRITE_ACCESS, false)); },
-         {u"R", u"R\\a", u"R\\b.txt", u"R\\c", u"R\\c\\w.txt", u"R\\a\\x.txt", u"R\\a\\y", u"R\\a\\y\\z.txt"}},
         // Left as it is, and its contents still granted.
         {"null DACL on a subdirectory", [](FakePlatform& f) { f.files[u"R\\a"].null_dacl = true; },
          {u"R", u"R\\b.txt", u"R\\c", u"R\\d", u"R\\c\\w.txt", u"R\\a\\x.txt", u"R\\a\\y", u"R\\a\\y\\z.txt"}},
@@ -261,11 +258,6 @@ TEST(Grants, WrittenAreExactlyTheObjectsThatLackTheEntry) {
         EXPECT_EQ(granted_paths(fake), row.written);
         EXPECT_EQ(fake.calls(Op::GetKernelObjectSecurity) - reads_before, 9 + row.rereads);
     }
-    FakePlatform fake;
-    add_small_tree(fake);
-    fake.files[u"R\\b.txt"].dacl.assign(100, {nullptr, 1, 0});
-    grant(fake, u"R");
-    EXPECT_EQ(fake.files[u"R\\b.txt"].dacl.size(), 101u) << "the entries read kept in the merge";
 }
 
 TEST(Grants, VolumeWithoutFileIdsGrantsTheRootOnly) {

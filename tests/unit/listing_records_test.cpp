@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 namespace zub {
@@ -10,16 +11,6 @@ namespace {
 
 // A record class with its name length at byte 4 and its name at byte 16.
 constexpr ListingRecordLayout LAYOUT{4, 16};
-
-// A batch of `size` bytes with a record at `offset`: its next-entry offset and name length.
-std::vector<std::byte> batch_with(std::size_t size, std::size_t offset, std::uint32_t next, std::uint32_t name_bytes) {
-    std::vector<std::byte> batch(size);
-    if (offset + LAYOUT.name_at <= size) {
-        std::memcpy(batch.data() + offset, &next, sizeof next);
-        std::memcpy(batch.data() + offset + LAYOUT.name_length_at, &name_bytes, sizeof name_bytes);
-    }
-    return batch;
-}
 
 // Batches exactly as long as stated, so that a read past one is an ASan report.
 TEST(ListingRecords, ARecordIsReadOnlyWhenItLiesWhollyInsideTheBatch) {
@@ -42,13 +33,17 @@ TEST(ListingRecords, ARecordIsReadOnlyWhenItLiesWhollyInsideTheBatch) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        const std::vector<std::byte> batch = batch_with(row.size, row.offset, row.next, row.name_bytes);
+        // The record's next-entry offset and name length, where they fit.
+        std::vector<std::byte> batch(row.size);
+        if (row.offset + LAYOUT.name_at <= row.size) {
+            std::memcpy(batch.data() + row.offset, &row.next, 4);
+            std::memcpy(batch.data() + row.offset + LAYOUT.name_length_at, &row.name_bytes, 4);
+        }
         const std::optional<ListingRecord> found = listing_record_at(batch, row.offset, LAYOUT);
         ASSERT_EQ(found.has_value(), row.expected.has_value());
         if (!found) continue;
-        EXPECT_EQ(found->name_offset, row.expected->name_offset);
-        EXPECT_EQ(found->name_units, row.expected->name_units);
-        EXPECT_EQ(found->next_offset, row.expected->next_offset);
+        EXPECT_EQ(std::tie(found->name_offset, found->name_units, found->next_offset),
+                  std::tie(row.expected->name_offset, row.expected->name_units, row.expected->next_offset));
     }
 }
 
