@@ -94,7 +94,8 @@ public:
                                               std::uint32_t flags) = 0;
     // Opens `name` inside `directory` by its literal name (NtCreateFile with a
     // root directory; no Win32 path rules), a final reparse point itself and
-    // not its target, for backup intent, without waiting for an oplock break.
+    // not its target, without backup intent (the DACL always decides), and
+    // without waiting for an oplock break.
     // An empty name opens `directory`'s own object again.
     virtual HandleResult open_relative(Handle directory, std::u16string_view name,
                                        std::uint32_t access) = 0;

@@ -20,6 +20,16 @@ struct OpaqueSecurityDescriptor;
 using Acl = OpaqueAcl*;
 using SecurityDescriptor = OpaqueSecurityDescriptor*;
 
+// ACL's header: `size` counts the bytes of the whole list, entries included,
+// so two lists are equal when their first `size` bytes are.
+struct AclHeader {
+    std::uint8_t revision;
+    std::uint8_t sbz1;
+    std::uint16_t size;
+    std::uint16_t entry_count;
+    std::uint16_t sbz2;
+};
+
 // SECURITY_DESCRIPTOR in absolute form: the parts are pointers, not offsets.
 struct AbsoluteSecurityDescriptor {
     std::uint8_t revision;

@@ -12,10 +12,18 @@ public:
     virtual ~Security() = default;
     virtual BoolResult create_well_known_sid(std::uint32_t type, Sid domain_sid, void* buffer,
                                              std::uint32_t* size) = 0;
-    // GetSecurityInfo and SetEntriesInAclW return a Win32 error code, 0 on success.
-    virtual std::uint32_t get_security_info(Handle object, std::uint32_t object_type,
-                                            std::uint32_t security_info, Acl* dacl,
-                                            SecurityDescriptor* descriptor) = 0;
+    // The object's descriptor parts named by `security_info`, in self-relative
+    // form, into the caller's `buffer` (aligned for it): no allocation per
+    // object. `needed` is the size the descriptor takes; when it is larger
+    // than `size`, the call fails with ERROR_INSUFFICIENT_BUFFER.
+    virtual BoolResult get_kernel_object_security(Handle object, std::uint32_t security_info,
+                                                  void* buffer, std::uint32_t size,
+                                                  std::uint32_t* needed) = 0;
+    // The DACL inside `descriptor`: `present` false when it has none; a present
+    // DACL may still be null (everyone allowed).
+    virtual BoolResult get_security_descriptor_dacl(SecurityDescriptor descriptor, bool* present,
+                                                    Acl* dacl) = 0;
+    // SetEntriesInAclW returns a Win32 error code, 0 on success.
     virtual std::uint32_t set_entries_in_acl_w(std::uint32_t count, const ExplicitAccess* entries,
                                                Acl old_acl, Acl* new_acl) = 0;
     virtual BoolResult get_security_descriptor_control(SecurityDescriptor descriptor,

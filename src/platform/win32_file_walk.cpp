@@ -5,7 +5,10 @@
 #include <cstddef>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <span>
 
+#include "platform/listing_records.h"
 #include "platform/win32_cast.h"
 #include "platform/win32_long_path.h"
 #include "platform/win32_platform.h"
@@ -67,15 +70,15 @@ public:
     bool next(DirEntry& entry) override {
         for (;;) {
             if (offset_ == END && !read_batch(Records::NEXT)) return false;
-            const Record* info = entry_at(offset_);
-            if (info == nullptr) {
+            const std::optional<ListingRecord> record = listing_record_at(batch(), offset_, LAYOUT);
+            if (!record) {
                 // A record that would run past the buffer: the batch is not to be trusted.
                 finished_ = true;
                 return false;
             }
-            offset_ = info->NextEntryOffset == 0 ? END : offset_ + info->NextEntryOffset;
-            const std::u16string_view name(win32::units(info->FileName),
-                                           info->FileNameLength / sizeof(wchar_t));
+            const auto* info = reinterpret_cast<const Record*>(batch().data() + offset_);
+            offset_ = record->next_offset.value_or(END);
+            const std::u16string_view name(win32::units(info->FileName), record->name_units);
             if (name.empty() || is_dot_entry(name)) continue;
             entry.name.assign(name);
             entry.attributes = info->FileAttributes;
@@ -88,14 +91,12 @@ public:
 private:
     static constexpr std::size_t END = static_cast<std::size_t>(-1);
     static constexpr std::size_t HEADER_BYTES = offsetof(Record, FileName);
+    static constexpr ListingRecordLayout LAYOUT{offsetof(Record, FileNameLength), HEADER_BYTES};
+    static_assert(offsetof(Record, NextEntryOffset) == 0);
 
-    // The record at `offset`, when it lies wholly inside the buffer.
-    const Record* entry_at(std::size_t offset) const {
-        if (offset % 8 != 0 || offset > LISTING_BUFFER_BYTES - HEADER_BYTES) return nullptr;
-        const auto* info = reinterpret_cast<const Record*>(
-            reinterpret_cast<const std::byte*>(buffer_.get()) + offset);
-        if (info->FileNameLength > LISTING_BUFFER_BYTES - HEADER_BYTES - offset) return nullptr;
-        return info;
+    // The call does not say how much it wrote: the whole buffer is the batch.
+    std::span<const std::byte> batch() const {
+        return {reinterpret_cast<const std::byte*>(buffer_.get()), LISTING_BUFFER_BYTES};
     }
 
     bool read_batch(FILE_INFO_BY_HANDLE_CLASS info_class) {
@@ -144,13 +145,14 @@ HandleResult Win32Platform::open_relative(Handle directory, std::u16string_view 
     // itself. Asking for READ_CONTROL or WRITE_DAC breaks an oplock; without
     // FILE_COMPLETE_IF_OPLOCKED the open would wait, with no time limit, for a
     // holder (a script, maybe hostile) to acknowledge the break. Security and
-    // listing calls on the handle do not wait for it.
+    // listing calls on the handle do not wait for it. No backup intent: with
+    // neither FILE_DIRECTORY_FILE nor FILE_NON_DIRECTORY_FILE a directory opens
+    // as a file does, and backup intent would only let an enabled backup or
+    // restore privilege override the object's DACL.
     const NTSTATUS status = NtCreateFile(
         &file, access | SYNCHRONIZE, &attributes, &status_block, nullptr, 0,
         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
-        FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT | FILE_SYNCHRONOUS_IO_NONALERT |
-            FILE_COMPLETE_IF_OPLOCKED,
-        nullptr, 0);
+        FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT | FILE_COMPLETE_IF_OPLOCKED, nullptr, 0);
     if (!win32::nt_success(status)) {
         return {INVALID_HANDLE, static_cast<std::uint32_t>(RtlNtStatusToDosError(status))};
     }

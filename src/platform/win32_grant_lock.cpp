@@ -3,7 +3,8 @@
 // descriptor that admits this user alone, at medium integrity or above, so no
 // confined or lower-integrity process can open it, wait on it and hold it.
 // A lower-integrity process can still make the name first: an existing mutex
-// is trusted only when it carries exactly the descriptor made here.
+// is trusted only when it carries exactly the descriptor made here, this
+// user as its owner included (an owner may rewrite the DACL at any time).
 #include <windows.h>
 
 #include <aclapi.h>
@@ -46,7 +47,8 @@ bool read_sids(DescriptorSids& sids) {
     return read && CreateWellKnownSid(WinMediumLabelSid, nullptr, sids.medium_label, &label_size);
 }
 
-// One allow entry for the user, one mandatory label entry: the whole descriptor.
+// The user as owner, one allow entry for the user, one mandatory label entry:
+// the whole descriptor.
 struct MutexDescriptor {
     alignas(DWORD) BYTE dacl[128];
     alignas(DWORD) BYTE sacl[128];
@@ -61,6 +63,7 @@ bool build_descriptor(MutexDescriptor& made, DescriptorSids& sids) {
            InitializeAcl(sacl, sizeof made.sacl, ACL_REVISION) &&
            AddMandatoryAce(sacl, ACL_REVISION, 0, LABEL_POLICY, sids.medium_label) &&
            InitializeSecurityDescriptor(&made.descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+           SetSecurityDescriptorOwner(&made.descriptor, sids.user(), FALSE) &&
            SetSecurityDescriptorDacl(&made.descriptor, TRUE, dacl, FALSE) &&
            SetSecurityDescriptorSacl(&made.descriptor, TRUE, sacl, FALSE);
 }
@@ -78,13 +81,16 @@ bool holds_only(PACL acl, BYTE type, ACCESS_MASK mask, PSID sid) {
 
 bool is_trusted(HANDLE mutex, DescriptorSids& sids) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PSID owner = nullptr;
     PACL dacl = nullptr;
     PACL sacl = nullptr;
-    if (GetSecurityInfo(mutex, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION,
-                        nullptr, nullptr, &dacl, &sacl, &descriptor) != ERROR_SUCCESS) {
+    if (GetSecurityInfo(mutex, SE_KERNEL_OBJECT,
+                        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION,
+                        &owner, nullptr, &dacl, &sacl, &descriptor) != ERROR_SUCCESS) {
         return false;
     }
-    const bool trusted = holds_only(dacl, ACCESS_ALLOWED_ACE_TYPE, MUTANT_ALL_ACCESS, sids.user()) &&
+    const bool trusted = owner != nullptr && EqualSid(owner, sids.user()) &&
+                         holds_only(dacl, ACCESS_ALLOWED_ACE_TYPE, MUTANT_ALL_ACCESS, sids.user()) &&
                          holds_only(sacl, SYSTEM_MANDATORY_LABEL_ACE_TYPE, LABEL_POLICY, sids.medium_label);
     LocalFree(descriptor);
     return trusted;

@@ -20,9 +20,10 @@ public:
                                                                    Sid* sid) override;
     BoolResult create_well_known_sid(std::uint32_t type, Sid domain_sid, void* buffer,
                                      std::uint32_t* size) override;
-    std::uint32_t get_security_info(Handle object, std::uint32_t object_type,
-                                    std::uint32_t security_info, Acl* dacl,
-                                    SecurityDescriptor* descriptor) override;
+    BoolResult get_kernel_object_security(Handle object, std::uint32_t security_info, void* buffer,
+                                          std::uint32_t size, std::uint32_t* needed) override;
+    BoolResult get_security_descriptor_dacl(SecurityDescriptor descriptor, bool* present,
+                                            Acl* dacl) override;
     std::uint32_t set_entries_in_acl_w(std::uint32_t count, const ExplicitAccess* entries,
                                        Acl old_acl, Acl* new_acl) override;
     BoolResult get_security_descriptor_control(SecurityDescriptor descriptor,

@@ -44,6 +44,10 @@ static_assert(offsetof(ExplicitAccess, access_mode) == offsetof(EXPLICIT_ACCESS_
 static_assert(offsetof(ExplicitAccess, inheritance) == offsetof(EXPLICIT_ACCESS_W, grfInheritance));
 static_assert(offsetof(ExplicitAccess, trustee) == offsetof(EXPLICIT_ACCESS_W, Trustee));
 
+static_assert(sizeof(AclHeader) == sizeof(ACL));
+static_assert(offsetof(AclHeader, size) == offsetof(ACL, AclSize));
+static_assert(offsetof(AclHeader, entry_count) == offsetof(ACL, AceCount));
+
 static_assert(sizeof(AbsoluteSecurityDescriptor) == sizeof(SECURITY_DESCRIPTOR));
 static_assert(sizeof(SECURITY_DESCRIPTOR) == 40);
 static_assert(offsetof(AbsoluteSecurityDescriptor, control) == offsetof(SECURITY_DESCRIPTOR, Control));
@@ -76,12 +80,26 @@ BoolResult Win32Platform::create_well_known_sid(std::uint32_t type, Sid domain_s
     return result;
 }
 
-std::uint32_t Win32Platform::get_security_info(Handle object, std::uint32_t object_type,
-                                               std::uint32_t security_info, Acl* dacl,
-                                               SecurityDescriptor* descriptor) {
-    return GetSecurityInfo(win32::to_win(object), static_cast<SE_OBJECT_TYPE>(object_type),
-                           security_info, nullptr, nullptr, reinterpret_cast<PACL*>(dacl), nullptr,
-                           reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor));
+BoolResult Win32Platform::get_kernel_object_security(Handle object, std::uint32_t security_info,
+                                                     void* buffer, std::uint32_t size,
+                                                     std::uint32_t* needed) {
+    DWORD length = 0;
+    const BoolResult result = win32::bool_result(
+        GetKernelObjectSecurity(win32::to_win(object), security_info, buffer, size, &length));
+    *needed = length;
+    return result;
+}
+
+BoolResult Win32Platform::get_security_descriptor_dacl(SecurityDescriptor descriptor, bool* present,
+                                                       Acl* dacl) {
+    BOOL has_dacl = FALSE;
+    BOOL defaulted = FALSE;
+    PACL list = nullptr;
+    const BoolResult result =
+        win32::bool_result(GetSecurityDescriptorDacl(descriptor, &has_dacl, &list, &defaulted));
+    *present = has_dacl != FALSE;
+    *dacl = reinterpret_cast<Acl>(list);
+    return result;
 }
 
 std::uint32_t Win32Platform::set_entries_in_acl_w(std::uint32_t count,

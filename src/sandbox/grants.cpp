@@ -1,5 +1,6 @@
 #include "sandbox/grants.h"
 
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -40,28 +41,75 @@ SandboxError grant_error(const GrantFault& fault, const OsString& path) {
     return sandbox_error::SetNamedSecurityInfoW{path, fault.code};
 }
 
-// Adds the allow entry to the DACL of the open `object` and writes it back
-// through the same handle, for this object alone: the system's propagation to
-// existing objects below would be a second walk, one that costs the sum of all
-// subtree sizes and is not bound by this walk's checks.
-std::optional<GrantFault> grant_object_access(Security& security, Handle object,
-                                              const ExplicitAccess& entry) {
-    // Declared in this order so the new ACL is released before the descriptor.
-    SecurityDescriptor raw_descriptor = nullptr;
-    Acl old_dacl = nullptr;  // points into the descriptor; never released by itself
-    std::uint32_t code = security.get_security_info(object, SE_FILE_OBJECT_TYPE,
-                                                    DACL_SECURITY_INFORMATION_FLAG, &old_dacl,
-                                                    &raw_descriptor);
-    const LocalMemory<SecurityDescriptor> descriptor(security, raw_descriptor);
-    if (code != 0) return GrantFault{GrantFault::Step::Read, code};
+// One read, at most one write per object: the DACL is read into a buffer
+// that the whole walk reuses (grown to the largest descriptor met), so no
+// object costs an allocation, and a DACL that already holds the entry is
+// left as it is.
+class DaclGrant {
+public:
+    DaclGrant(Security& security, const ExplicitAccess& entry) : security_(security), entry_(entry) {}
+
+    // Adds the allow entry to the DACL of the open `object` and writes it back
+    // through the same handle, for this object alone: the system's propagation
+    // to existing objects below would be a second walk, one that costs the sum
+    // of all subtree sizes and is not bound by this walk's checks.
+    std::optional<GrantFault> apply(Handle object);
+
+private:
+    static constexpr std::size_t FIRST_BUFFER_BYTES = 1024;
+
+    // The error of the read, 0 once the descriptor is in the buffer.
+    std::uint32_t read_descriptor(Handle object);
+    SecurityDescriptor descriptor() { return reinterpret_cast<SecurityDescriptor>(buffer_.data()); }
+
+    Security& security_;
+    const ExplicitAccess entry_;
+    std::vector<std::uint64_t> buffer_ = std::vector<std::uint64_t>(FIRST_BUFFER_BYTES / 8);  // aligned
+};
+
+std::uint32_t DaclGrant::read_descriptor(Handle object) {
+    for (;;) {
+        const auto size = static_cast<std::uint32_t>(buffer_.size() * sizeof(std::uint64_t));
+        std::uint32_t needed = 0;
+        const BoolResult read = security_.get_kernel_object_security(object, DACL_SECURITY_INFORMATION_FLAG,
+                                                                     buffer_.data(), size, &needed);
+        if (read.ok) return 0;
+        // Grown as long as the descriptor grows: it may change between two reads.
+        if (read.error != ERROR_INSUFFICIENT_BUFFER_CODE || needed <= size) return read.error;
+        buffer_.resize((std::size_t{needed} + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t));
+    }
+}
+
+// Byte for byte, as far as each list's header says it reaches.
+bool same_acl(Acl first, Acl second) {
+    AclHeader first_header{};
+    AclHeader second_header{};
+    std::memcpy(&first_header, first, sizeof first_header);
+    std::memcpy(&second_header, second, sizeof second_header);
+    return first_header.size == second_header.size && std::memcmp(first, second, first_header.size) == 0;
+}
+
+std::optional<GrantFault> DaclGrant::apply(Handle object) {
+    if (const std::uint32_t code = read_descriptor(object)) return GrantFault{GrantFault::Step::Read, code};
     std::uint16_t control = 0;
-    const BoolResult read_control = security.get_security_descriptor_control(descriptor.get(), &control);
+    const BoolResult read_control = security_.get_security_descriptor_control(descriptor(), &control);
     if (!read_control.ok) return GrantFault{GrantFault::Step::Read, read_control.error};
+    bool present = false;
+    Acl old_dacl = nullptr;  // points into the buffer
+    const BoolResult read_dacl = security_.get_security_descriptor_dacl(descriptor(), &present, &old_dacl);
+    if (!read_dacl.ok) return GrantFault{GrantFault::Step::Read, read_dacl.error};
+    // No DACL, or a null one, lets everyone in. Merged, it would become a list
+    // of the container's entry alone, locking the user, the system and
+    // everyone else out, and on a directory everything made in it later would
+    // inherit that list. So it is left as it is.
+    if (!present || old_dacl == nullptr) return std::nullopt;
 
     Acl raw_new_dacl = nullptr;
-    code = security.set_entries_in_acl_w(1, &entry, old_dacl, &raw_new_dacl);
-    const LocalMemory<Acl> new_dacl(security, raw_new_dacl);
+    const std::uint32_t code = security_.set_entries_in_acl_w(1, &entry_, old_dacl, &raw_new_dacl);
+    const LocalMemory<Acl> new_dacl(security_, raw_new_dacl);
     if (code != 0) return GrantFault{GrantFault::Step::Merge, code};
+    // The entry was there and the object inherits: a write would change nothing.
+    if ((control & SE_DACL_PROTECTED_BIT) == 0 && same_acl(new_dacl.get(), old_dacl)) return std::nullopt;
 
     // Not protected: the object inherits from its parent again. Its inherited
     // entries keep their mark, so a later propagation from above replaces them.
@@ -70,8 +118,7 @@ std::optional<GrantFault> grant_object_access(Security& security, Handle object,
     written.control =
         static_cast<std::uint16_t>(SE_DACL_PRESENT_BIT | (control & SE_DACL_AUTO_INHERITED_BIT));
     written.dacl = new_dacl.get();
-    const BoolResult set =
-        security.set_kernel_object_security(object, DACL_SECURITY_INFORMATION_FLAG, &written);
+    const BoolResult set = security_.set_kernel_object_security(object, DACL_SECURITY_INFORMATION_FLAG, &written);
     if (!set.ok) return GrantFault{GrantFault::Step::Write, set.error};
     return std::nullopt;
 }
@@ -135,8 +182,8 @@ struct WalkState {
 // added to the pending stack once granted (also when its grant failed: its
 // contents may still be grantable), as lying in the directory that will
 // stand at `parent` on the path.
-void grant_entries(Files& files, Security& security, Handle directory, std::size_t parent,
-                   const ExplicitAccess& entry, std::deque<PendingDirectory>& pending) {
+void grant_entries(Files& files, DaclGrant& grant, Handle directory, std::size_t parent,
+                   std::deque<PendingDirectory>& pending) {
     const std::unique_ptr<DirectoryListing> listing = files.open_directory_listing(directory);
     if (!listing) return;
     DirEntry listed;
@@ -150,7 +197,7 @@ void grant_entries(Files& files, Security& security, Handle directory, std::size
         const UniqueHandle object =
             checked(files, UniqueHandle(files, opened.handle), listed.file_id, listed.id_width, identity);
         if (!object) continue;
-        (void)grant_object_access(security, object.get(), entry);
+        (void)grant.apply(object.get());
         if (identity.attributes & FILE_ATTRIBUTE_DIRECTORY_BIT) {
             pending.push_back({parent, listed.name, identity.file_id, listed.id_width});
         }
@@ -181,11 +228,11 @@ UniqueHandle reopen_next(Files& files, WalkState& walk) {
 // Every object granted before its contents: the order of grants is the
 // listing order, the directory listed next the last one found. Nothing below
 // the root can fail the walk.
-void grant_tree(Files& files, Security& security, UniqueHandle root, const ExplicitAccess& entry) {
+void grant_tree(Files& files, DaclGrant& grant, UniqueHandle root) {
     WalkState walk;
     for (UniqueHandle directory = std::move(root); directory; directory = reopen_next(files, walk)) {
         const std::size_t pending_before = walk.pending.size();
-        grant_entries(files, security, directory.get(), walk.path.size(), entry, walk.pending);
+        grant_entries(files, grant, directory.get(), walk.path.size(), walk.pending);
         // Kept open only while a directory found in it waits for its turn.
         if (walk.pending.size() > pending_before) walk.path.push_back(std::move(directory));
     }
@@ -240,14 +287,14 @@ Status<SandboxError> grant_allow_set_root(Files& files, Security& security, cons
     }
 
     // One entry for the root and every object below it.
-    const ExplicitAccess entry = access_entry(sid, access_mask);
-    if (const auto fault = grant_object_access(security, object.get(), entry)) {
+    DaclGrant grant(security, access_entry(sid, access_mask));
+    if (const auto fault = grant.apply(object.get())) {
         if (best_effort) return Ok{};  // and nothing below it is touched
         return grant_error(*fault, root);
     }
     if (attributes & FILE_ATTRIBUTE_DIRECTORY_BIT) {
         // The walk takes the root's handle over, so it is listed through it.
-        grant_tree(files, security, std::move(object), entry);
+        grant_tree(files, grant, std::move(object));
     }
     return Ok{};
 }

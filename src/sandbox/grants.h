@@ -12,13 +12,13 @@ namespace zub {
 constexpr std::uint32_t ALLOW_SET_READ_ACCESS = 0x001200A9;
 constexpr std::uint32_t ALLOW_SET_WRITE_ACCESS = 0x001201BF;
 
-constexpr std::uint32_t SE_FILE_OBJECT_TYPE = 1;
 constexpr std::uint32_t DACL_SECURITY_INFORMATION_FLAG = 0x00000004;
 // Control bits of the descriptor written: the DACL is present and, unless the
 // object had it, not marked as inherited automatically. SE_DACL_PROTECTED is
 // never set, so the object inherits from its parent.
 constexpr std::uint16_t SE_DACL_PRESENT_BIT = 0x0004;
 constexpr std::uint16_t SE_DACL_AUTO_INHERITED_BIT = 0x0400;
+constexpr std::uint16_t SE_DACL_PROTECTED_BIT = 0x1000;
 constexpr std::uint8_t SECURITY_DESCRIPTOR_REVISION_1 = 1;
 constexpr std::uint32_t GRANT_ACCESS_MODE = 1;
 constexpr std::uint32_t INHERIT_TO_CONTAINERS_AND_OBJECTS = 3;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <iterator>
 #include <ostream>
+#include <span>
 
 namespace zub::test {
 
@@ -92,6 +93,7 @@ void FakePlatform::add_node(const OsString& path, std::uint32_t attributes) {
 FileId FakePlatform::new_file_id() {
     const std::uint64_t number = next_file_id_++;
     if (volume == FakeVolume::NoIds) return FileId{};
+    if (volume == FakeVolume::AllOnesIds) return FileId::from_64(~std::uint64_t{0});
     FileId id = FileId::from_64(number);
     if (volume == FakeVolume::Refs) id.bytes[12] = 0x5A;  // beyond what 64 bits hold
     return id;
@@ -162,7 +164,8 @@ std::string_view op_name(Op op) {
         case Op::CreateAppContainerProfile: return "CreateAppContainerProfile";
         case Op::DeriveAppContainerSidFromAppContainerName: return "DeriveAppContainerSidFromAppContainerName";
         case Op::CreateWellKnownSid: return "CreateWellKnownSid";
-        case Op::GetSecurityInfo: return "GetSecurityInfo";
+        case Op::GetKernelObjectSecurity: return "GetKernelObjectSecurity";
+        case Op::GetSecurityDescriptorDacl: return "GetSecurityDescriptorDacl";
         case Op::SetEntriesInAclW: return "SetEntriesInAclW";
         case Op::GetSecurityDescriptorControl: return "GetSecurityDescriptorControl";
         case Op::SetKernelObjectSecurity: return "SetKernelObjectSecurity";
@@ -246,8 +249,8 @@ Handle FakePlatform::open_handle(const std::string& what) {
     return h;
 }
 
-void* FakePlatform::allocate(const std::string& kind) {
-    memory_tokens_.push_back(std::make_unique<char>('x'));
+void* FakePlatform::allocate(const std::string& kind, std::size_t bytes) {
+    memory_tokens_.push_back(std::make_unique<std::uint64_t[]>((bytes + 7) / 8));
     void* memory = memory_tokens_.back().get();
     live_memory_[memory] = kind + ":" + std::to_string(next_memory_++);
     return memory;
@@ -356,27 +359,86 @@ BoolResult FakePlatform::create_well_known_sid(std::uint32_t type, Sid domain_si
     return {true, 0};
 }
 
-std::uint32_t FakePlatform::get_security_info(Handle object, std::uint32_t object_type,
-                                              std::uint32_t security_info, Acl* dacl,
-                                              SecurityDescriptor* descriptor) {
+// The fake's DACL in bytes: a header as the system's (its size covers the
+// entries), then per entry its SID, mask and inheritance. A descriptor is
+// its control, a null-DACL mark and the DACL, 8 bytes in.
+constexpr std::size_t FAKE_ACE_BYTES = 16;
+constexpr std::size_t FAKE_DESCRIPTOR_HEADER = 8;
+
+std::size_t fake_acl_bytes(const std::vector<FakeAce>& entries) {
+    return sizeof(AclHeader) + entries.size() * FAKE_ACE_BYTES;
+}
+
+void write_fake_acl(const std::vector<FakeAce>& entries, void* to) {
+    auto* bytes = static_cast<unsigned char*>(to);
+    const AclHeader header{2, 0, static_cast<std::uint16_t>(fake_acl_bytes(entries)),
+                           static_cast<std::uint16_t>(entries.size()), 0};
+    std::memcpy(bytes, &header, sizeof header);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        std::memcpy(bytes + sizeof header + i * FAKE_ACE_BYTES, &entries[i], FAKE_ACE_BYTES);
+    }
+}
+
+std::vector<FakeAce> read_fake_acl(const void* from) {
+    static_assert(sizeof(FakeAce) == FAKE_ACE_BYTES);
+    AclHeader header{};
+    std::memcpy(&header, from, sizeof header);
+    std::vector<FakeAce> entries(header.entry_count);
+    const auto* first = static_cast<const unsigned char*>(from) + sizeof header;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        std::memcpy(&entries[i], first + i * FAKE_ACE_BYTES, FAKE_ACE_BYTES);
+    }
+    return entries;
+}
+
+BoolResult FakePlatform::get_kernel_object_security(Handle object, std::uint32_t security_info,
+                                                    void* buffer, std::uint32_t size,
+                                                    std::uint32_t* needed) {
     const OsString path = object_path(object);
-    if (auto code = enter(Op::GetSecurityInfo, text(path.c_str()))) return *code;
-    EXPECT_EQ(object_type, 1u);
+    if (auto code = enter(Op::GetKernelObjectSecurity, text(path.c_str()))) return {false, *code};
     EXPECT_EQ(security_info, 4u);
-    if (!(file_handles_.at(object).access & 0x00020000)) return ERROR_ACCESS_DENIED_CODE;  // READ_CONTROL
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(buffer) % 8, 0u) << "descriptor buffer not aligned";
+    if (!(file_handles_.at(object).access & 0x00020000)) return {false, ERROR_ACCESS_DENIED_CODE};  // READ_CONTROL
+    const FakeNode& node = files.at(path);
+    *needed = static_cast<std::uint32_t>(FAKE_DESCRIPTOR_HEADER + fake_acl_bytes(node.dacl));
+    if (*needed > size) return {false, ERROR_INSUFFICIENT_BUFFER_CODE};
     touched.push_back({"read", path});
-    *descriptor = static_cast<SecurityDescriptor>(allocate("sd"));
-    descriptor_controls_[*descriptor] = files.at(path).dacl_control;
-    // The old DACL lives inside the descriptor and is never released by itself.
-    *dacl = reinterpret_cast<Acl>(*descriptor);
-    return 0;
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    std::memcpy(bytes, &node.dacl_control, sizeof node.dacl_control);
+    bytes[2] = node.null_dacl ? 1 : 0;
+    write_fake_acl(node.dacl, bytes + FAKE_DESCRIPTOR_HEADER);
+    return {true, 0};
+}
+
+BoolResult FakePlatform::get_security_descriptor_dacl(SecurityDescriptor descriptor, bool* present,
+                                                      Acl* dacl) {
+    if (auto code = enter(Op::GetSecurityDescriptorDacl, "")) return {false, *code};
+    std::uint16_t control = 0;
+    std::memcpy(&control, descriptor, sizeof control);
+    auto* bytes = reinterpret_cast<unsigned char*>(descriptor);
+    *present = (control & 0x0004) != 0;  // SE_DACL_PRESENT
+    *dacl = *present && bytes[2] == 0 ? reinterpret_cast<Acl>(bytes + FAKE_DESCRIPTOR_HEADER) : nullptr;
+    return {true, 0};
 }
 
 std::uint32_t FakePlatform::set_entries_in_acl_w(std::uint32_t count, const ExplicitAccess* entries,
                                                  Acl old_acl, Acl* new_acl) {
     if (auto code = enter(Op::SetEntriesInAclW, std::to_string(count))) return *code;
-    EXPECT_TRUE(live_memory_.count(old_acl)) << "old DACL is not inside a live descriptor";
-    void* acl = allocate("acl");
+    EXPECT_NE(old_acl, nullptr) << "a null DACL merged";
+    std::vector<FakeAce> merged = read_fake_acl(old_acl);
+    for (const ExplicitAccess& added : std::span(entries, count)) {
+        // GRANT_ACCESS: the rights join an allow entry of the same SID and inheritance.
+        auto same = std::find_if(merged.begin(), merged.end(), [&](const FakeAce& ace) {
+            return ace.sid == added.trustee.name && ace.inheritance == added.inheritance;
+        });
+        if (same == merged.end()) {
+            merged.push_back({added.trustee.name, added.access_permissions, added.inheritance});
+        } else {
+            same->mask |= added.access_permissions;
+        }
+    }
+    void* acl = allocate("acl", fake_acl_bytes(merged));
+    write_fake_acl(merged, acl);
     acl_entries_[acl].assign(entries, entries + count);
     *new_acl = static_cast<Acl>(acl);
     return 0;
@@ -384,9 +446,8 @@ std::uint32_t FakePlatform::set_entries_in_acl_w(std::uint32_t count, const Expl
 
 BoolResult FakePlatform::get_security_descriptor_control(SecurityDescriptor descriptor,
                                                           std::uint16_t* control) {
-    if (auto code = enter(Op::GetSecurityDescriptorControl, name_of(descriptor))) return {false, *code};
-    EXPECT_TRUE(live_memory_.count(descriptor)) << "descriptor is not live";
-    *control = descriptor_controls_[descriptor];
+    if (auto code = enter(Op::GetSecurityDescriptorControl, "")) return {false, *code};
+    std::memcpy(control, descriptor, sizeof *control);
     return {true, 0};
 }
 
@@ -406,6 +467,7 @@ BoolResult FakePlatform::set_kernel_object_security(Handle object, std::uint32_t
     }
     FakeNode& node = files.at(path);
     node.dacl_control = descriptor->control;
+    node.dacl = read_fake_acl(descriptor->dacl);
     ++dacl_writes;
     ++dacl_writes_if_propagated;
     if (node.attributes & FILE_ATTRIBUTE_DIRECTORY_BIT) {
@@ -450,7 +512,6 @@ void FakePlatform::release(void* memory, Op operation) {
     }
     live_memory_.erase(memory);
     freed_memory_.insert(memory);
-    descriptor_controls_.erase(memory);
     acl_entries_.erase(memory);
 }
 
@@ -496,6 +557,12 @@ HandleResult FakePlatform::open_relative(Handle directory, std::u16string_view n
         if (parent.empty() || !target) return {INVALID_HANDLE, ERROR_FILE_NOT_FOUND_CODE};
         return open_object(*target, access);
     }
+    // The directory itself or its parent, which a walk that took them would
+    // grant again, enter again or leave the tree by.
+    if (name == u"." || name == u"..") {
+        ADD_FAILURE() << "opened " << to_utf8_lossy(OsString(name)) << " in " << to_utf8_lossy(parent);
+        return {INVALID_HANDLE, ERROR_FILE_NOT_FOUND_CODE};
+    }
     auto it = files.find(path);
     if (parent.empty() || it == files.end()) return {INVALID_HANDLE, ERROR_FILE_NOT_FOUND_CODE};
     if (follows_links_like_wine && it->second.link_target) {
@@ -527,6 +594,13 @@ std::unique_ptr<DirectoryListing> FakePlatform::open_directory_listing(Handle di
     listed.push_back(path);
     // The whole directory in one batch, as the system's buffer usually holds it.
     std::vector<DirEntry> entries;
+    // "." and "..", which the system's listing holds: the walk must pass over them.
+    for (const OsString& dots : {path, parent_of(path)}) {
+        const auto dir = files.find(dots);
+        if (dir != files.end()) {
+            entries.push_back({dots == path ? u"." : u"..", dir->second.attributes, dir->second.file_id});
+        }
+    }
     const OsString prefix = path + u"\\";
     for (const OsString& name : it->second.children) {
         auto child = files.find(prefix + name);

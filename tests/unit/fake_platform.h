@@ -27,7 +27,7 @@ enum class Op {
     GetCommandLineW, GetModuleFileNameW, GetStdHandle, GetConsoleMode, GetConsoleOutputCP,
     WriteConsoleW, WriteFile, ExitProcess,
     CreateAppContainerProfile, DeriveAppContainerSidFromAppContainerName, CreateWellKnownSid,
-    GetSecurityInfo, GetSecurityDescriptorControl, SetEntriesInAclW, SetKernelObjectSecurity,
+    GetKernelObjectSecurity, GetSecurityDescriptorControl, GetSecurityDescriptorDacl, SetEntriesInAclW, SetKernelObjectSecurity,
     LocalFree, FreeSid, CreateGrantMutex, ReleaseMutex,
     NtCreateFile, QueryFileIdentity, GetFileInformationByHandleEx, FindFirstFileExW,
     InitializeProcThreadAttributeList, UpdateProcThreadAttribute, DeleteProcThreadAttributeList,
@@ -46,6 +46,13 @@ struct FakeExit {
     std::uint32_t status;
 };
 
+// An allow entry of a DACL, as SetEntriesInAclW merges them: one per SID and inheritance.
+struct FakeAce {
+    Sid sid;
+    std::uint32_t mask;
+    std::uint32_t inheritance;
+};
+
 struct FakeNode {
     std::uint32_t attributes = 0;
     std::vector<OsString> children;     // entry names in listing order
@@ -54,12 +61,14 @@ struct FakeNode {
     std::uint64_t object = 0;             // the fake's own identity of the object
     std::optional<OsString> link_target;  // a reparse point's target path
     std::uint16_t dacl_control = 0x0404;  // SE_DACL_PRESENT | SE_DACL_AUTO_INHERITED
+    std::vector<FakeAce> dacl;            // when present and not null
+    bool null_dacl = false;
     bool oplocked = false;                // a script holds an oplock on it
 };
 
 // What a volume reports as file IDs: NTFS-like 64-bit IDs, ReFS-like IDs that
-// use the high 64 bits too, or none (0) at all.
-enum class FakeVolume { Ntfs, Refs, NoIds };
+// use the high 64 bits too, or none at all (0, or all ones).
+enum class FakeVolume { Ntfs, Refs, NoIds, AllOnesIds };
 
 // One object that an open, a DACL read or write, or a listing reached.
 struct Touch {
@@ -180,9 +189,10 @@ public:
                                                                    Sid* sid) override;
     BoolResult create_well_known_sid(std::uint32_t type, Sid domain_sid, void* buffer,
                                      std::uint32_t* size) override;
-    std::uint32_t get_security_info(Handle object, std::uint32_t object_type,
-                                    std::uint32_t security_info, Acl* dacl,
-                                    SecurityDescriptor* descriptor) override;
+    BoolResult get_kernel_object_security(Handle object, std::uint32_t security_info, void* buffer,
+                                          std::uint32_t size, std::uint32_t* needed) override;
+    BoolResult get_security_descriptor_dacl(SecurityDescriptor descriptor, bool* present,
+                                            Acl* dacl) override;
     std::uint32_t set_entries_in_acl_w(std::uint32_t count, const ExplicitAccess* entries,
                                        Acl old_acl, Acl* new_acl) override;
     BoolResult get_security_descriptor_control(SecurityDescriptor descriptor,
@@ -240,7 +250,7 @@ private:
     // Counts the call, logs it and returns the scripted failure code, if any.
     std::optional<std::uint32_t> enter(Op operation, const std::string& detail);
     Handle open_handle(const std::string& what);
-    void* allocate(const std::string& kind);
+    void* allocate(const std::string& kind, std::size_t bytes = 1);
     void release(void* memory, Op operation);
     void add_node(const OsString& path, std::uint32_t attributes);
     HandleResult open_object(const OsString& path, std::uint32_t access);
@@ -265,13 +275,12 @@ private:
     FileId new_file_id();
     Handle grant_mutex_ = NO_HANDLE;
     bool grant_mutex_held_ = false;
-    std::map<const void*, std::uint16_t> descriptor_controls_;
     Handle next_handle_ = 0x100;
     std::map<Handle, std::string> open_handles_;
     std::set<Handle> closed_handles_;
     std::map<const void*, std::string> live_memory_;
     std::set<const void*> freed_memory_;
-    std::vector<std::unique_ptr<char>> memory_tokens_;
+    std::vector<std::unique_ptr<std::uint64_t[]>> memory_tokens_;
     int next_memory_ = 1;
     std::map<const void*, std::vector<ExplicitAccess>> acl_entries_;
     std::set<const void*> initialized_lists_;

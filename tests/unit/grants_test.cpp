@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 
 #include "fake_platform.h"
@@ -62,11 +63,11 @@ TEST(Grants, AccessEntryAndDescriptorForEachMask) {
         // grant, no listing, the new ACL released before its descriptor.
         EXPECT_EQ(fake.operations(),
                   (std::vector<Op>{Op::CreateFileW, Op::QueryFileIdentity, Op::NtCreateFile,
-                                   Op::CloseHandle, Op::GetSecurityInfo,
-                                   Op::GetSecurityDescriptorControl, Op::SetEntriesInAclW,
-                                   Op::SetKernelObjectSecurity, Op::LocalFree, Op::LocalFree,
+                                   Op::CloseHandle, Op::GetKernelObjectSecurity,
+                                   Op::GetSecurityDescriptorControl, Op::GetSecurityDescriptorDacl,
+                                   Op::SetEntriesInAclW, Op::SetKernelObjectSecurity, Op::LocalFree,
                                    Op::CloseHandle}));
-        EXPECT_EQ(calls_of(fake, Op::LocalFree), (std::vector<std::string>{"acl:2", "sd:1"}));
+        EXPECT_EQ(calls_of(fake, Op::LocalFree), (std::vector<std::string>{"acl:1"}));
     }
 }
 
@@ -107,22 +108,30 @@ TEST(Grants, RootFailuresOnPlainAndBestEffortLists) {
          SandboxError{sandbox_error::GetNamedSecurityInfoW{root, 32}}, {}},
         {"refused, then gone", [&](FakePlatform& f) { f.add_dir(root); f.files[root].denied_access = ~0u; f.fail(Op::FindFirstFileExW, 1, 2); },
          std::nullopt, {}},
-        {"GetSecurityInfo",
-         [&](FakePlatform& f) { f.add_dir(root); f.fail(Op::GetSecurityInfo, 1, 5); },
+        {"GetKernelObjectSecurity",
+         [&](FakePlatform& f) { f.add_dir(root); f.fail(Op::GetKernelObjectSecurity, 1, 5); },
          SandboxError{sandbox_error::GetNamedSecurityInfoW{root, 5}}, {}},
         {"GetSecurityDescriptorControl",
          [&](FakePlatform& f) { f.add_dir(root); f.fail(Op::GetSecurityDescriptorControl, 1, 1338); },
-         SandboxError{sandbox_error::GetNamedSecurityInfoW{root, 1338}}, {"sd:1"}},
+         SandboxError{sandbox_error::GetNamedSecurityInfoW{root, 1338}}, {}},
+        {"GetSecurityDescriptorDacl",
+         [&](FakePlatform& f) { f.add_dir(root); f.fail(Op::GetSecurityDescriptorDacl, 1, 1337); },
+         SandboxError{sandbox_error::GetNamedSecurityInfoW{root, 1337}}, {}},
         {"SetEntriesInAclW",
          [&](FakePlatform& f) { f.add_dir(root); f.fail(Op::SetEntriesInAclW, 1, 87); },
-         SandboxError{sandbox_error::SetEntriesInAclW{root, 87}}, {"sd:1"}},
+         SandboxError{sandbox_error::SetEntriesInAclW{root, 87}}, {}},
         {"SetKernelObjectSecurity",
          [&](FakePlatform& f) { f.add_dir(root); f.fail(Op::SetKernelObjectSecurity, 1, 1314); },
-         SandboxError{sandbox_error::SetNamedSecurityInfoW{root, 1314}}, {"acl:2", "sd:1"}},
+         SandboxError{sandbox_error::SetNamedSecurityInfoW{root, 1314}}, {"acl:1"}},
         // Opened for reading only, so the write itself is refused, as by path.
         {"DACL not writable",
          [&](FakePlatform& f) { f.add_dir(root); f.files[root].denied_access = 0x00040000; },
-         SandboxError{sandbox_error::SetNamedSecurityInfoW{root, 5}}, {"acl:2", "sd:1"}},
+         SandboxError{sandbox_error::SetNamedSecurityInfoW{root, 5}}, {"acl:1"}},
+        // Everyone is let in already; a merge would lock all but the container out.
+        {"null DACL", [&](FakePlatform& f) { f.add_file(root); f.files[root].null_dacl = true; },
+         std::nullopt, {}},
+        {"no DACL", [&](FakePlatform& f) { f.add_file(root); f.files[root].dacl_control = 0x0400; },
+         std::nullopt, {}},
     };
     for (const Row& row : rows) {
         for (bool best_effort : {false, true}) {
@@ -210,12 +219,55 @@ TEST(Grants, TreeIsGrantedDepthFirstParentsBeforeChildren) {
     }
 }
 
+// Only objects whose DACL changes are written: a tree granted before costs
+// one read per object and no write.
+TEST(Grants, WrittenAreExactlyTheObjectsThatLackTheEntry) {
+    const auto grant = [](FakePlatform& f, const OsString& root) {
+        ASSERT_TRUE(grant_allow_set_root(f, f, root, SID, ALLOW_SET_READ_ACCESS, false));
+    };
+    const std::vector<OsString> all = {u"R", u"R\\a", u"R\\b.txt", u"R\\c", u"R\\d",
+                                       u"R\\c\\w.txt", u"R\\a\\x.txt", u"R\\a\\y", u"R\\a\\y\\z.txt"};
+    struct Row {
+        const char* name;
+        std::function<void(FakePlatform&)> before;
+        std::vector<OsString> written;
+        int rereads = 0;  // reads past one per object
+    };
+    const std::vector<Row> rows = {
+        {"first grant", [](FakePlatform&) {}, all},
+        {"granted before", [&](FakePlatform& f) { grant(f, u"R"); }, {}},
+        {"a subtree granted before", [&](FakePlatform& f) { grant(f, u"R\\a"); },
+         {u"R", u"R\\b.txt", u"R\\c", u"R\\d", u"R\\c\\w.txt"}},
+        {"protected since", [&](FakePlatform& f) { grant(f, u"R"); f.files[u"R\\c"].dacl_control |= 0x1000; },
+         {u"R\\c"}},
+        // Left as it is, and its contents still granted.
+        {"null DACL on a subdirectory", [](FakePlatform& f) { f.files[u"R\\a"].null_dacl = true; },
+         {u"R", u"R\\b.txt", u"R\\c", u"R\\d", u"R\\c\\w.txt", u"R\\a\\x.txt", u"R\\a\\y", u"R\\a\\y\\z.txt"}},
+        // Read again into a buffer grown to its size.
+        {"DACL larger than the first buffer",
+         [](FakePlatform& f) { f.files[u"R\\b.txt"].dacl.assign(100, {nullptr, 1, 0}); }, all, 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakePlatform fake;
+        add_small_tree(fake);
+        row.before(fake);
+        fake.grants.clear();
+        const int reads_before = fake.calls(Op::GetKernelObjectSecurity);
+        grant(fake, u"R");
+        EXPECT_EQ(granted_paths(fake), row.written);
+        EXPECT_EQ(fake.calls(Op::GetKernelObjectSecurity) - reads_before, 9 + row.rereads);
+    }
+}
+
 TEST(Grants, VolumeWithoutFileIdsGrantsTheRootOnly) {
-    FakePlatform fake;
-    fake.volume = test::FakeVolume::NoIds;
-    add_small_tree(fake);
-    ASSERT_TRUE(grant_allow_set_root(fake, fake, u"R", SID, ALLOW_SET_READ_ACCESS, false));
-    EXPECT_EQ(granted_paths(fake), std::vector<OsString>{u"R"});
+    for (test::FakeVolume volume : {test::FakeVolume::NoIds, test::FakeVolume::AllOnesIds}) {
+        FakePlatform fake;
+        fake.volume = volume;
+        add_small_tree(fake);
+        ASSERT_TRUE(grant_allow_set_root(fake, fake, u"R", SID, ALLOW_SET_READ_ACCESS, false));
+        EXPECT_EQ(granted_paths(fake), std::vector<OsString>{u"R"});
+    }
 }
 
 TEST(Grants, FailuresBelowTheRootAreIgnored) {
@@ -228,7 +280,7 @@ TEST(Grants, FailuresBelowTheRootAreIgnored) {
     const std::vector<OsString> all_but_a = {u"R", u"R\\b.txt", u"R\\c", u"R\\d", u"R\\c\\w.txt",
                                              u"R\\a\\x.txt", u"R\\a\\y", u"R\\a\\y\\z.txt"};
     const std::vector<Row> rows = {
-        {"GetSecurityInfo", [](FakePlatform& f) { f.fail(Op::GetSecurityInfo, 2, 5); }, all_but_a},
+        {"GetKernelObjectSecurity", [](FakePlatform& f) { f.fail(Op::GetKernelObjectSecurity, 2, 5); }, all_but_a},
         {"SetEntriesInAclW", [](FakePlatform& f) { f.fail(Op::SetEntriesInAclW, 2, 8); }, all_but_a},
         {"SetKernelObjectSecurity", [](FakePlatform& f) { f.fail(Op::SetKernelObjectSecurity, 2, 5); }, all_but_a},
         {"DACL of a subdirectory not writable",
@@ -323,11 +375,19 @@ public:
         const bool has_entries = deep_ ? object < SIZE : object == 0;
         return std::make_unique<Listing>(deep_, object, has_entries ? (deep_ ? 1 : SIZE) : 0);
     }
-    std::uint32_t get_security_info(Handle, std::uint32_t, std::uint32_t, Acl* dacl,
-                                    SecurityDescriptor* descriptor) override {
-        *descriptor = reinterpret_cast<SecurityDescriptor>(&descriptor_token_);
-        *dacl = reinterpret_cast<Acl>(&descriptor_token_);
-        return 0;
+    // An empty DACL, 8 bytes into the descriptor; the merged one holds an entry.
+    BoolResult get_kernel_object_security(Handle, std::uint32_t, void* buffer, std::uint32_t size,
+                                          std::uint32_t* needed) override {
+        *needed = 16;
+        if (size < *needed) return {false, ERROR_INSUFFICIENT_BUFFER_CODE};
+        const AclHeader empty{2, 0, 8, 0, 0};
+        std::memcpy(static_cast<char*>(buffer) + 8, &empty, sizeof empty);
+        return {true, 0};
+    }
+    BoolResult get_security_descriptor_dacl(SecurityDescriptor descriptor, bool* present, Acl* dacl) override {
+        *present = true;
+        *dacl = reinterpret_cast<Acl>(reinterpret_cast<char*>(descriptor) + 8);
+        return {true, 0};
     }
     BoolResult get_security_descriptor_control(SecurityDescriptor, std::uint16_t* control) override {
         *control = 0x0404;
@@ -335,19 +395,19 @@ public:
     }
     std::uint32_t set_entries_in_acl_w(std::uint32_t, const ExplicitAccess*, Acl,
                                        Acl* new_acl) override {
-        *new_acl = reinterpret_cast<Acl>(&acl_token_);
+        *new_acl = reinterpret_cast<Acl>(&acl_);
         return 0;
     }
     BoolResult set_kernel_object_security(Handle, std::uint32_t, const AbsoluteSecurityDescriptor*) override {
         ++granted;
         return {true, 0};
     }
-    void local_free(void* memory) override { ++(memory == &acl_token_ ? acl_frees : descriptor_frees); }
+    void local_free(void* memory) override { ++(memory == &acl_ ? acl_frees : other_frees); }
 
     std::uint64_t listings = 0;
     std::uint64_t granted = 0;
     std::uint64_t acl_frees = 0;
-    std::uint64_t descriptor_frees = 0;
+    std::uint64_t other_frees = 0;
     std::size_t most_open_handles = 0;
     std::size_t open_handles() const { return objects_.size(); }
 
@@ -378,8 +438,7 @@ private:
     bool deep_;
     std::map<Handle, std::uint64_t> objects_;
     Handle next_handle_ = 0x1000;
-    char descriptor_token_ = 0;
-    char acl_token_ = 0;
+    AclHeader acl_{2, 0, 24, 1, 0};
 };
 
 TEST(Grants, DeepAndWideTreesKeepFewHandlesOpen) {
@@ -393,7 +452,7 @@ TEST(Grants, DeepAndWideTreesKeepFewHandlesOpen) {
         EXPECT_LE(tree.most_open_handles, 4u);
         EXPECT_EQ(tree.open_handles(), 0u);
         EXPECT_EQ(tree.acl_frees, ShapedTree::SIZE + 1);
-        EXPECT_EQ(tree.descriptor_frees, ShapedTree::SIZE + 1);
+        EXPECT_EQ(tree.other_frees, 0u);
     }
 }
 

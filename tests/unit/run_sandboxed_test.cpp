@@ -98,19 +98,20 @@ std::optional<RunFailure> expected_failure(const FakePlatform& fake, const Fault
             if (fault.detail == "NtCreateFile C:\\pkg") return sandbox_error::GetNamedSecurityInfoW{u"C:\\pkg", code};
             if (fault.detail == "NtCreateFile C:\\out") return sandbox_error::GetNamedSecurityInfoW{u"C:\\out", code};
             return std::nullopt;
-        case Op::GetSecurityInfo:
+        case Op::GetKernelObjectSecurity:
         case Op::GetSecurityDescriptorControl:
+        case Op::GetSecurityDescriptorDacl:
         case Op::SetEntriesInAclW:
         case Op::SetKernelObjectSecurity: {
             // The object is the one whose DACL was read last; only plain roots fail the run,
             // under the name of the path-based call that the parent knows.
-            const std::string read = "GetSecurityInfo ";
+            const std::string read = "GetKernelObjectSecurity ";
             OsString granted;
             for (const std::string& entry : before_failure()) {
                 if (entry.rfind(read, 0) == 0) granted = os(entry.substr(read.size()));
             }
             if (granted != u"C:\\pkg" && granted != u"C:\\out") return std::nullopt;
-            if (fault.operation == Op::GetSecurityInfo || fault.operation == Op::GetSecurityDescriptorControl) {
+            if (fault.operation != Op::SetEntriesInAclW && fault.operation != Op::SetKernelObjectSecurity) {
                 return sandbox_error::GetNamedSecurityInfoW{granted, code};
             }
             if (fault.operation == Op::SetEntriesInAclW) return sandbox_error::SetEntriesInAclW{granted, code};
@@ -159,7 +160,7 @@ void expect_grants_inside_the_lock(const FakePlatform& fake) {
     if (released == log.end()) return;
     const auto taken = first("WaitForSingleObject grant-mutex");
     ASSERT_NE(taken, log.end());
-    for (const char* dacl_call : {"GetSecurityInfo", "SetKernelObjectSecurity"}) {
+    for (const char* dacl_call : {"GetKernelObjectSecurity", "SetKernelObjectSecurity"}) {
         if (first(dacl_call) == log.end()) continue;
         EXPECT_LT(taken, first(dacl_call)) << dacl_call;
         EXPECT_GT(released, last(dacl_call)) << dacl_call;

@@ -14,7 +14,6 @@ namespace {
 using win32_test::u16;
 
 constexpr std::uint32_t WORLD_SID_TYPE = 1;  // WinWorldSid, S-1-1-0: 12 bytes
-constexpr std::uint32_t SE_FILE_OBJECT_TYPE = 1;
 constexpr std::uint32_t DACL_INFORMATION = 4;
 constexpr std::uint32_t READ_MASK = 0x001200A9;
 
@@ -51,12 +50,18 @@ TEST_F(Win32SecurityTest, GrantEntryMergesIntoDaclAndIsWritten) {
     std::uint32_t sid_size = sizeof sid;
     ASSERT_TRUE(platform.create_well_known_sid(WORLD_SID_TYPE, nullptr, sid, &sid_size).ok);
 
+    // Too small first: the size it needs comes back, and is enough.
+    alignas(8) unsigned char buffer[4096];
+    std::uint32_t needed = 0;
+    EXPECT_EQ(platform.get_kernel_object_security(directory.handle, DACL_INFORMATION, buffer, 8, &needed).error,
+              ERROR_INSUFFICIENT_BUFFER_CODE);
+    ASSERT_TRUE(needed > 8 && needed <= sizeof buffer) << needed;
+    ASSERT_TRUE(platform.get_kernel_object_security(directory.handle, DACL_INFORMATION, buffer, needed, &needed).ok);
+    const auto descriptor = reinterpret_cast<SecurityDescriptor>(buffer);
+    bool present = false;
     Acl dacl = nullptr;
-    SecurityDescriptor descriptor = nullptr;
-    ASSERT_EQ(platform.get_security_info(directory.handle, SE_FILE_OBJECT_TYPE, DACL_INFORMATION,
-                                         &dacl, &descriptor),
-              0u);
-    ASSERT_NE(descriptor, nullptr);
+    ASSERT_TRUE(platform.get_security_descriptor_dacl(descriptor, &present, &dacl).ok);
+    ASSERT_TRUE(present && dacl != nullptr);
 
     ExplicitAccess entry{};
     entry.access_permissions = READ_MASK;
@@ -95,7 +100,6 @@ TEST_F(Win32SecurityTest, GrantEntryMergesIntoDaclAndIsWritten) {
     const BoolResult set = platform.set_kernel_object_security(directory.handle, DACL_INFORMATION, &written);
     EXPECT_TRUE(set.ok) << set.error;
     platform.local_free(merged);
-    platform.local_free(descriptor);
     platform.close_handle(directory.handle);
 }
 
@@ -104,10 +108,9 @@ TEST_F(Win32SecurityTest, HandleWithoutReadControlCannotReadTheDacl) {
     test_support::ScratchDir scratch;
     const HandleResult directory = open_directory(scratch.path(), 0x00000080);  // FILE_READ_ATTRIBUTES
     ASSERT_TRUE(is_closable_handle(directory.handle)) << directory.error;
-    Acl dacl = nullptr;
-    SecurityDescriptor descriptor = nullptr;
-    EXPECT_EQ(platform.get_security_info(directory.handle, SE_FILE_OBJECT_TYPE, DACL_INFORMATION,
-                                         &dacl, &descriptor),
+    alignas(8) unsigned char buffer[1024];
+    std::uint32_t needed = 0;
+    EXPECT_EQ(platform.get_kernel_object_security(directory.handle, DACL_INFORMATION, buffer, sizeof buffer, &needed).error,
               ERROR_ACCESS_DENIED_CODE);
     platform.close_handle(directory.handle);
 }
@@ -131,6 +134,23 @@ TEST_F(Win32SecurityTest, GrantMutexIsSharedAndASquattedOneRefused) {
     EXPECT_NE(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
     EXPECT_FALSE(is_closable_handle(platform.create_grant_mutex().handle));
     CloseHandle(squatter);
+}
+
+// The helper's own descriptor under another owner, who could rewrite its DACL.
+TEST_F(Win32SecurityTest, GrantMutexOfAnotherOwnerIsRefused) {
+    const HandleResult made = platform.create_grant_mutex();
+    ASSERT_TRUE(is_closable_handle(made.handle)) << made.error;
+    alignas(8) unsigned char world[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof world;
+    ASSERT_TRUE(CreateWellKnownSid(WinWorldSid, nullptr, world, &size));
+    const DWORD moved = SetSecurityInfo(reinterpret_cast<HANDLE>(made.handle), SE_KERNEL_OBJECT,
+                                        OWNER_SECURITY_INFORMATION, world, nullptr, nullptr, nullptr);
+    if (moved == ERROR_SUCCESS) {
+        EXPECT_FALSE(is_closable_handle(platform.create_grant_mutex().handle));
+    }
+    platform.close_handle(made.handle);
+    // Windows lets no unprivileged process give an object an owner outside its token.
+    if (moved != ERROR_SUCCESS) GTEST_SKIP() << "owner not changed: " << moved;
 }
 
 }  // namespace
