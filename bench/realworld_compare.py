@@ -15,6 +15,8 @@ ways, interleaved round by round by zub-bench-timer:
                 with the project: read on node's directory, write on the package
                 and a temp directory; npm's variables and PATH through --env
   helper-full   the same plus a read grant of the project's whole node_modules
+  helper-recipe the guide's recipe: every tree granted once per install, so
+                the script's run passes none (the same environment and streams)
 
 and prints, per script, the medians, the ratios to the direct run, the helper's
 fixed cost per launch (helper-fixed minus direct, per round) and the cost per
@@ -86,18 +88,19 @@ class Bench:
                "npm_package_name": package, "npm_node_execpath": NODE_DIR + "\\node.exe",
                "INIT_CWD": PROJECT, "TEMP": TEMP, "TMP": TEMP, "NODE_SKIP_PLATFORM_CHECK": "1",
                "PATH": f"{PROJECT}\\node_modules\\.bin;{NODE_DIR};C:\\windows\\system32;C:\\windows"}
-        fixed = [windows_path(self.helper), "--protocol-version", "1",
-                 "--appcontainer-name", "zub-bench-realworld",
-                 "--readable-dir", NODE_DIR, "--writable-dir", package_dir, "--writable-dir", TEMP]
+        head = [windows_path(self.helper), "--protocol-version", "1", "--appcontainer-name", "zub-bench-realworld"]
+        tail = ["--working-dir", package_dir, "--stdio-stdin", "null",
+                "--stdio-stdout", "inherit", "--stdio-stderr", "inherit"]
         for key, value in env.items():
-            fixed += ["--env", f"{key}={value}"]
-        fixed += ["--working-dir", package_dir, "--stdio-stdin", "null",
-                  "--stdio-stdout", "inherit", "--stdio-stderr", "inherit"]
+            tail += ["--env", f"{key}={value}"]
+        recipe = head + tail
+        fixed = head + ["--readable-dir", NODE_DIR, "--writable-dir", package_dir, "--writable-dir", TEMP] + tail
         full = fixed + ["--readable-dir", PROJECT + "\\node_modules"]
         return {
             "direct": (package_dir, command_line(program)),
             "helper-fixed": ("", command_line(fixed + ["--"] + program)),
             "helper-full": ("", command_line(full + ["--"] + program)),
+            "helper-recipe": ("", command_line(recipe + ["--"] + program)),
         }
 
     def time(self, name: str, runs: int, warmup: int) -> dict[str, list[float]]:
@@ -136,6 +139,9 @@ def report(name: str, samples: dict[str, list[float]], objects: int, package_obj
     print(f"  fixed grants: helper-fixed / direct = {m['helper-fixed'] / m['direct']:.3f} "
           f"(per round {paired_ratio(fixed, direct):.3f}); "
           f"fixed cost per launch {statistics.median(fixed_cost):.1f} ms (median per round)")
+    recipe = samples["helper-recipe"]
+    print(f"  the recipe (nothing granted per script): helper-recipe / direct = "
+          f"{m['helper-recipe'] / m['direct']:.3f} (per round {paired_ratio(recipe, direct):.3f})")
     print(f"  full node_modules grant: helper-full / direct = {m['helper-full'] / m['direct']:.3f} "
           f"(per round {paired_ratio(full, direct):.3f}); "
           f"walk {statistics.median(walk):.1f} ms for {objects} objects = "
