@@ -29,14 +29,16 @@ inline bool may_be_too_long(DWORD error) {
 // the extended-length form. `error` is the last call's.
 template <class Open>
 HANDLE open_by_path(const wchar_t* path, Open open, DWORD& error) {
-    HANDLE opened = open(path);
-    error = opened == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+    const auto attempt = [&](const wchar_t* name) {
+        const HANDLE opened = open(name);
+        error = opened == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+        return opened;
+    };
+    const HANDLE opened = attempt(path);
     if (opened != INVALID_HANDLE_VALUE || !may_be_too_long(error)) return opened;
+    // Made full first: its own calls must not overwrite the error kept above.
     const std::optional<std::wstring> extended = extended_length_path(path);
-    if (!extended) return opened;
-    opened = open(extended->c_str());
-    error = opened == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
-    return opened;
+    return extended ? attempt(extended->c_str()) : opened;
 }
 
 }  // namespace zub::win32

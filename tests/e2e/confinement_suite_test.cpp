@@ -231,8 +231,9 @@ std::string dacl_entry(const std::wstring& path, const std::string& sid) {
     return found;
 }
 
-void make_empty_file(const std::wstring& path) {
-    CloseHandle(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+bool make_empty_file(const std::wstring& path) {
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    return file != INVALID_HANDLE_VALUE && CloseHandle(file);
 }
 
 // A fresh tree of 1 + dirs * (files + 1) objects below `root`; every object's path.
@@ -290,9 +291,7 @@ protected:
         for (const std::wstring& dir : {root.substr(0, root.size() - 242), root.substr(0, root.size() - 121), root,
                                         root + L"\\sub", root + L"\\foo."})
             ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
-        const HANDLE long_file = CreateFileW((root + L"\\sub\\l.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-        ASSERT_NE(long_file, INVALID_HANDLE_VALUE);
-        CloseHandle(long_file);
+        ASSERT_TRUE(make_empty_file(root + L"\\sub\\l.txt"));
         if (const DWORD error = zub::test_support::make_junction(root + L"\\foo", tree->join(L"sibling"))) junction_error = error;
         const std::wstring link = tree->join(L"writable\\link");
         if (const DWORD error = zub::test_support::make_junction(link, tree->join(L"sibling"))) {
@@ -412,8 +411,7 @@ protected:
                                                 : "look-alike " + dacl_entry(inside, sid) + ", behind " +
                                                       dacl_entry(outside, sid) + " " +
                                                       dacl_entry(outside + L"\\s.txt", sid);
-        DeleteFileW(inside.c_str());
-        RemoveDirectoryW(lookalike.c_str());
+        zub::test_support::remove_tree(lookalike);
         return seen;
     }
 
