@@ -1,9 +1,10 @@
 // docs/protocol-vectors.json through the real executables: the helper's
-// reading of a parent's line and its child's line as the probe receives it,
-// and the production helper's exact error line and status.
+// reading of a parent's line and its child's line and environment as the probe
+// receives them, and the production helper's exact error line and status.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 
 #include "child/command_line.h"
 #include "e2e_launch.h"
@@ -137,6 +138,73 @@ TEST(ProtocolVectors, HelperLineRequests) {
             zub::sandbox_error::CreateProcessW{u16(vector.at("request").at("program")), 0});
         start.resize(start.size() - 2);  // the error code and line feed vary with the program
         EXPECT_EQ(result.err.substr(0, start.size()), start) << name_of(vector);
+    }
+}
+
+// A variable's name as Windows compares it: up to the first '=' after the
+// first unit, ASCII letters capital.
+std::u16string folded_name(const std::u16string& entry) {
+    std::u16string name = entry.substr(0, entry.find(u'=', 1));
+    for (char16_t& unit : name)
+        if (unit >= u'a' && unit <= u'z') unit = static_cast<char16_t>(unit - 0x20);
+    return name;
+}
+
+// The block a vector's helper builds, as its child sees it: the entries of
+// windows_sets replaced or added, which the stand-in does under Wine.
+// Wine moves SystemRoot, which it also sets, behind the helper's block, so
+// the order is compared without it there.
+TEST(ProtocolVectors, HelperToChildEnvironment) {
+    e2e::ScratchDir dir;
+    SetEnvironmentVariableW(L"ZUB_E2E_MARKER", L"from-the-helper");
+    for (const Json& vector : vectors().at("helper_to_child_environment")) {
+        const bool clear = vector.at("env_clear").get<bool>();
+        e2e::RunFlags flags;
+        flags.container = u16(vector.at("container"));
+        if (clear) flags.extra.push_back(u"--env-clear");
+        for (const std::u16string& entry : u16_list(vector.at("env"))) flags.extra.insert(flags.extra.end(), {u"--env", entry});
+        const std::wstring report = dir.join(L"env-" + e2e::to_wide(u16(vector.at("name"))) + L".txt");
+        e2e::LaunchOptions options = e2e::helper_run(flags, e2e::probe_path(), {e2e::to_u16(report), u"report"});
+        if (!clear) {
+            std::wstring block;
+            for (const std::u16string& entry : u16_list(vector.at("helper_environment"))) block += e2e::to_wide(entry) + L'\0';
+            options.environment = block + L'\0';
+        }
+        const e2e::LaunchResult result = e2e::launch(options);
+        if (vector.contains("windows_error")) {
+            const zub::sandbox_error::CreateProcessW refused{e2e::to_u16(e2e::probe_path()),
+                                                             vector.at("windows_error").get<std::uint32_t>()};
+            EXPECT_EQ(result.exit_code, 66u) << name_of(vector);
+            EXPECT_EQ(result.err, e2e::run_failure_line(refused)) << name_of(vector);
+            continue;
+        }
+        ASSERT_EQ(result.exit_code, 0u) << name_of(vector) << ": " << result.err;
+        const auto probe = e2e::read_probe_report(report);
+        ASSERT_TRUE(probe.has_value()) << name_of(vector);
+        std::map<std::u16string, std::u16string> seen;  // folded name -> entry, first wins
+        for (const std::u16string& entry : probe->env) seen.emplace(folded_name(entry), entry);
+        std::map<std::u16string, std::u16string> windows_sets;
+        for (const auto& [name, value] : vector.at("windows_sets").items())
+            windows_sets[folded_name(u16(Json(name)))] = u16(value);
+        for (const auto& [name, value] : windows_sets) {
+            const auto found = seen.find(name);
+            EXPECT_EQ(found == seen.end() ? u"(none)" : found->second.substr(name.size() + 1), value)
+                << name_of(vector) << ": " << zub::to_utf8_lossy(name);
+        }
+        const bool wine = !e2e::targets_production();
+        const auto compared = [&](const std::u16string& entry) {
+            const std::u16string name = folded_name(entry);
+            return !windows_sets.contains(name) && !(wine && name == u"SYSTEMROOT");
+        };
+        std::vector<std::u16string> want, got;
+        for (const std::u16string& entry : u16_list(vector.at("block")))
+            if (compared(entry)) want.push_back(entry);
+        for (const std::u16string& entry : probe->env)
+            if (compared(entry) && std::find(want.begin(), want.end(), entry) != want.end()) got.push_back(entry);
+        EXPECT_EQ(got, want) << name_of(vector);
+        if (clear) {
+            EXPECT_FALSE(seen.contains(u"ZUB_E2E_MARKER")) << name_of(vector) << ": the helper's own environment leaked";
+        }
     }
 }
 

@@ -5,9 +5,11 @@
 
 #include <sddl.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "wine_standin_registry.h"
 
@@ -15,6 +17,7 @@ namespace zub {
 namespace {
 
 constexpr std::uint32_t HRESULT_INVALID_ARG = 0x80070057;
+constexpr std::uint32_t ERROR_ENVVAR_MISSING = 203;  // ERROR_ENVVAR_NOT_FOUND
 // Real container names are at most 64 characters; a key name holds 255.
 constexpr std::size_t MAX_NAME_UNITS = 63;
 
@@ -82,6 +85,53 @@ LONG set_text(HKEY key, const wchar_t* value_name, const std::wstring& text) {
                           static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
 }
 
+// An environment block's entries, and the name of each (up to the first '='
+// after the first unit, so that "=C:=C:\\" is named "=C:").
+std::vector<std::u16string> entries_of(const char16_t* block) {
+    std::vector<std::u16string> entries;
+    for (const char16_t* entry = block; *entry; entry += length_of(entry) + 1) entries.emplace_back(entry);
+    return entries;
+}
+
+std::u16string folded_name(const std::u16string& entry) {
+    std::u16string name = entry.substr(0, entry.find(u'=', 1));
+    for (char16_t& unit : name)
+        if (unit >= u'a' && unit <= u'z') unit = static_cast<char16_t>(unit - 0x20);
+    return name;
+}
+
+const std::u16string* find_entry(const std::vector<std::u16string>& entries, std::u16string_view name) {
+    for (const std::u16string& entry : entries)
+        if (folded_name(entry) == name) return &entry;
+    return nullptr;
+}
+
+// Replaces the variable, or adds it where the sorted block puts it.
+void set_entry(std::vector<std::u16string>& entries, const std::u16string& name, const std::u16string& value) {
+    const std::u16string line = name + u"=" + value;
+    auto at = std::find_if(entries.begin(), entries.end(),
+                           [&](const std::u16string& entry) { return folded_name(entry) >= name; });
+    if (at != entries.end() && folded_name(*at) == name) {
+        *at = line;
+    } else {
+        entries.insert(at, line);
+    }
+}
+
+// The profile's folder, as the profile service makes it: below the user's
+// LOCALAPPDATA (here the helper's own), the container's AC\Temp.
+void make_profile_folder(const char16_t* name) {
+    wchar_t local[32768];
+    const DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", local, 32768);
+    if (length == 0 || length >= 32768) return;
+    std::wstring path(local, length);
+    for (const std::wstring& part : {std::wstring(L"Packages"), std::wstring(wide(name)), std::wstring(L"AC"),
+                                     std::wstring(L"Temp")}) {
+        path += L"\\" + part;
+        CreateDirectoryW(path.c_str(), nullptr);
+    }
+}
+
 }  // namespace
 
 std::uint32_t WineStandinPlatform::create_app_container_profile(const char16_t* name,
@@ -104,13 +154,19 @@ std::uint32_t WineStandinPlatform::create_app_container_profile(const char16_t* 
     if (result == 0) result = hresult_from_win32(set_text(key, L"Description", wide(description)));
     if (result == 0) result = hresult_from_win32(set_text(key, L"Sid", container_sid_text(name)));
     RegCloseKey(key);
-    return result == 0 ? make_container_sid(name, sid) : result;
+    if (result != 0) return result;
+    container_name_ = name;
+    make_profile_folder(name);
+    return make_container_sid(name, sid);
 }
 
 std::uint32_t WineStandinPlatform::derive_app_container_sid_from_app_container_name(
     const char16_t* name, Sid* sid) {
     const std::size_t units = length_of(name);
     if (units == 0 || units > MAX_NAME_UNITS) return HRESULT_INVALID_ARG;
+    container_name_ = name;
+    // A profile made by an earlier build of the stand-in has no folder yet.
+    make_profile_folder(name);
     return make_container_sid(name, sid);
 }
 
@@ -154,6 +210,7 @@ BoolResult WineStandinPlatform::update_proc_thread_attribute(void* list, std::ui
         RegCloseKey(key);
     }
     if (error != 0) return {false, static_cast<std::uint32_t>(error)};
+    in_container_launch_ = true;
     return {true, 0};
 }
 
@@ -163,6 +220,31 @@ HandleResult WineStandinPlatform::create_grant_mutex() {
         return {INVALID_HANDLE, ERROR_ACCESS_DENIED};
     }
     return Win32Platform::create_grant_mutex();
+}
+
+BoolResult WineStandinPlatform::create_process_w(char16_t* command_line, bool inherit_handles,
+                                                 std::uint32_t creation_flags, const char16_t* environment,
+                                                 const char16_t* current_directory,
+                                                 StartupInfoEx* startup_info,
+                                                 ProcessInformation* process_information) {
+    if (!in_container_launch_ || !environment)
+        return Win32Platform::create_process_w(command_line, inherit_handles, creation_flags, environment,
+                                               current_directory, startup_info, process_information);
+    // Windows requires both names to be present, whatever their values, and
+    // then points the child at the container's own folders.
+    std::vector<std::u16string> entries = entries_of(environment);
+    const std::u16string* local = find_entry(entries, u"LOCALAPPDATA");
+    if (!local || !find_entry(entries, u"SYSTEMROOT")) return {false, ERROR_ENVVAR_MISSING};
+    const std::u16string container = local->substr(local->find(u'=', 1) + 1) + u"\\Packages\\" +
+                                     container_name_ + u"\\AC";
+    set_entry(entries, u"LOCALAPPDATA", container);
+    set_entry(entries, u"TEMP", container + u"\\Temp");
+    set_entry(entries, u"TMP", container + u"\\Temp");
+    std::u16string block;
+    for (const std::u16string& entry : entries) block += entry + u'\0';
+    block += u'\0';
+    return Win32Platform::create_process_w(command_line, inherit_handles, creation_flags, block.c_str(),
+                                           current_directory, startup_info, process_information);
 }
 
 }  // namespace zub

@@ -6,8 +6,17 @@
 // in the helper's environment makes the grant mutex unobtainable, so a test
 // can show what parallel helpers do without it.
 //
+// What Windows does to the environment of a process it starts in a container
+// is modelled too, so that a parent meets it under Wine: a block without
+// LOCALAPPDATA or SystemRoot is refused with 203, and the child's LOCALAPPDATA,
+// TEMP and TMP are replaced by the container's folders below the LOCALAPPDATA
+// passed. The profile has its folder, <LOCALAPPDATA>\Packages\<name>\AC\Temp,
+// below the helper's own LOCALAPPDATA.
+//
 // The stand-in keeps its state in the Wine registry (wine_standin_registry.h),
 // so it holds across helper processes.
+#include <string>
+
 #include "platform/win32_platform.h"
 
 namespace zub {
@@ -24,6 +33,14 @@ public:
                                             std::uintptr_t attribute, void* value,
                                             std::size_t size) override;
     HandleResult create_grant_mutex() override;
+    BoolResult create_process_w(char16_t* command_line, bool inherit_handles,
+                                std::uint32_t creation_flags, const char16_t* environment,
+                                const char16_t* current_directory, StartupInfoEx* startup_info,
+                                ProcessInformation* process_information) override;
+
+private:
+    std::u16string container_name_;    // of the profile this run obtained
+    bool in_container_launch_ = false;  // the capabilities attribute was handed over
 };
 
 }  // namespace zub

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "child/command_line.h"
+#include "child/env_block.h"
 #include "fake_platform.h"
 #include "helper_appcontainer/entry_point.h"
 #include "protocol/command_line_split.h"
@@ -101,6 +102,24 @@ TEST(ProtocolVectors, HelperToChild) {
         EXPECT_EQ(build_command_line(u16(vector.at("program")), u16_list(vector.at("args"))),
                   u16(vector.at("line")) + u'\0')
             << name_of(vector);
+    }
+}
+
+// Entries joined as a block: each ends in NUL, and one more NUL ends the block.
+std::u16string block_of(const std::vector<OsString>& entries) {
+    std::u16string block;
+    for (const OsString& entry : entries) block += entry + u'\0';
+    return block + (entries.empty() ? std::u16string(2, u'\0') : std::u16string(1, u'\0'));
+}
+
+TEST(ProtocolVectors, HelperToChildEnvironment) {
+    for (const Json& vector : vectors().at("helper_to_child_environment")) {
+        test::FakePlatform fake;
+        fake.environment = block_of(u16_list(vector.at("helper_environment")));
+        auto built = build_env_block(fake, u16_list(vector.at("env")), vector.at("env_clear").get<bool>());
+        ASSERT_TRUE(built.ok()) << name_of(vector);
+        EXPECT_EQ(built.value(), block_of(u16_list(vector.at("block")))) << name_of(vector);
+        EXPECT_NE(vector.contains("windows_sets"), vector.contains("windows_error")) << name_of(vector);
     }
 }
 
