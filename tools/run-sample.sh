@@ -46,29 +46,37 @@ job, the environment, the standard handles and the exit code are the real thing.
 TEXT
 
 status_all=0
-# run LABEL PACKAGE SCRIPT [PROGRAM ARGS...]: one lifecycle script, as a package
-# manager confines it: read access to node_modules and node's directory, write
-# access to the package and a temp directory of its own, npm's variables and a
-# PATH with node's directory, the package as the working directory, stdin null.
-# Without a program, the script runs through cmd.exe from a .cmd file in the
-# temp directory: the helper quotes every item by the C runtime's rules, which
-# cmd.exe does not undo, so a script with quotes cannot be one item of /c.
+# The user's own LOCALAPPDATA, which a parent passes on: Windows requires it (and
+# SystemRoot) in a container's environment and points the script's LOCALAPPDATA,
+# TEMP and TMP at the container's own folder below it.
+local_app_data=$(tools/wine-run.sh cmd.exe /d /c 'echo %LOCALAPPDATA%' </dev/null | tr -d '\r')
+# run LABEL PACKAGE SCRIPT [PROGRAM ARGS...]: one lifecycle script, as docs/protocol.md
+# recommends a package manager confine it: read access to node_modules and node's
+# directory, write access to the package, a cleared environment with what Windows
+# requires (SystemRoot, LOCALAPPDATA), npm's variables and a PATH with node's
+# directory, no TEMP or TMP (Windows sets both to the container's own temporary
+# directory), the package as the working directory, stdin null.
+# Without a program, the script runs through cmd.exe from a .cmd file in a
+# directory of its own: the helper quotes every item by the C runtime's rules,
+# which cmd.exe does not undo, so a script with quotes cannot be one item of /c.
 run() {
   local label=$1 package=$2 script=$3
   shift 3
   local package_dir="$project\\node_modules\\$package"
-  local temp_name="zub-sample-temp-$label"
-  rm -rf "$drive_c/$temp_name" && mkdir -p "$drive_c/$temp_name"
+  local script_dir="zub-sample-script-$label"
+  rm -rf "$drive_c/$script_dir" && mkdir -p "$drive_c/$script_dir"
   if [ $# -eq 0 ]; then
-    printf '@echo off\r\n%s\r\n' "$script" >"$drive_c/$temp_name/script.cmd"
-    set -- 'C:\windows\system32\cmd.exe' /d /s /c "C:\\$temp_name\\script.cmd"
+    printf '@echo off\r\n%s\r\n' "$script" >"$drive_c/$script_dir/script.cmd"
+    set -- 'C:\windows\system32\cmd.exe' /d /s /c "C:\\$script_dir\\script.cmd"
   fi
   local args=(--protocol-version 1 --appcontainer-name zub.sample
     --readable-dir "$project\\node_modules" --readable-dir "$node_dir"
-    --writable-dir "$package_dir" --writable-dir "C:\\$temp_name"
+    --readable-dir "C:\\$script_dir" --writable-dir "$package_dir"
+    --env-clear --env 'SystemRoot=C:\windows' --env "LOCALAPPDATA=$local_app_data"
+    --env 'ComSpec=C:\windows\system32\cmd.exe' --env 'PATHEXT=.COM;.EXE;.BAT;.CMD'
     --env "npm_lifecycle_event=$label" --env "npm_lifecycle_script=$script"
     --env "npm_package_name=$package" --env "npm_node_execpath=$node_dir\\node.exe"
-    --env "INIT_CWD=$project" --env "TEMP=C:\\$temp_name" --env "TMP=C:\\$temp_name"
+    --env "INIT_CWD=$project"
     --env "PATH=$project\\node_modules\\.bin;$node_dir;C:\\windows\\system32;C:\\windows"
     --env NODE_SKIP_PLATFORM_CHECK=1
     --working-dir "$package_dir"

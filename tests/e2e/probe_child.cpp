@@ -312,6 +312,7 @@ int do_token(const wchar_t* path) {
 DWORD try_access(const std::wstring& path, const std::wstring& op) {
     constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     if (op == L"delete") return DeleteFileW(path.c_str()) ? 0 : GetLastError();
+    if (op == L"attributes") return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES ? 0 : GetLastError();
     if (op == L"rename")
         return MoveFileExW(path.c_str(), (path + L".renamed").c_str(), 0) ? 0 : GetLastError();
     if (op == L"list") {
@@ -337,9 +338,17 @@ DWORD try_access(const std::wstring& path, const std::wstring& op) {
     return error;
 }
 
+// TARGET may name variables (%TEMP%), expanded in the probe's own environment.
 int do_access(const wchar_t* path, const std::wstring& target, const std::wstring& op) {
     Report report;
-    report.line("access", std::to_string(try_access(target, op)));
+    wchar_t expanded[32768];
+    const DWORD length = ExpandEnvironmentStringsW(target.c_str(), expanded, 32768);
+    const std::wstring where = length > 0 && length <= 32768 ? std::wstring(expanded) : target;
+    std::string text(where.size() * 3, '\0');
+    text.resize(static_cast<std::size_t>(WideCharToMultiByte(CP_UTF8, 0, where.data(), static_cast<int>(where.size()),
+                                                             text.data(), static_cast<int>(text.size()), nullptr, nullptr)));
+    report.line("target", text);
+    report.line("access", std::to_string(try_access(where, op)));
     return report.publish(path) ? 0 : 3;
 }
 

