@@ -226,9 +226,8 @@ void end_process(std::uint32_t pid) {
 // (or as soon as none does).
 int processes_from(const std::wstring& dir, DWORD timeout_ms) {
     const std::wstring prefix = FoldedLess::fold(dir + L"\\");
-    int count = 0;
     for (DWORD waited = 0;; waited += 100) {
-        count = 0;
+        int count = 0;
         const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
         PROCESSENTRY32W entry{};
         entry.dwSize = sizeof entry;

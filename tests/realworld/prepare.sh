@@ -13,7 +13,7 @@
 #   prepare.sh --windows                on Windows (Git Bash), on C: itself, where
 #                                       C:\Program Files\nodejs is the machine's own node
 set -euo pipefail
-if [ "$1" = --windows ]; then
+if [ "${1:-}" = --windows ]; then
   prefix='' drive_c=/c
 else
   prefix=$1 wine_run=$2 drive_c=$1/drive_c
