@@ -20,7 +20,7 @@ namespace zub {
 namespace {
 
 constexpr std::uint32_t JOB_OBJECT_EXTENDED_LIMIT_INFORMATION_CLASS = 9;
-constexpr std::uint32_t JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE = 0x00002000;
+constexpr std::uint32_t KILL_ON_JOB_CLOSE_LIMIT = 0x00002000;
 constexpr std::uint32_t STARTF_USESTDHANDLES_FLAG = 0x00000100;
 // EXTENDED_STARTUPINFO_PRESENT | CREATE_UNICODE_ENVIRONMENT | CREATE_NEW_PROCESS_GROUP | CREATE_SUSPENDED
 constexpr std::uint32_t CHILD_CREATION_FLAGS = 0x00080604;
@@ -66,7 +66,7 @@ Result<UniqueHandle, SandboxError> create_kill_on_close_job(Platform& platform) 
     if (created.handle == NO_HANDLE) return SandboxError{sandbox_error::CreateJobObjectW{created.error}};
     UniqueHandle job(platform, created.handle);
     JobExtendedLimitInformation limits{};
-    limits.basic_limit_information.limit_flags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    limits.basic_limit_information.limit_flags = KILL_ON_JOB_CLOSE_LIMIT;
     const BoolResult limited = platform.set_information_job_object(
         job.get(), JOB_OBJECT_EXTENDED_LIMIT_INFORMATION_CLASS, &limits, sizeof limits);
     if (!limited.ok) return SandboxError{sandbox_error::SetInformationJobObject{limited.error}};

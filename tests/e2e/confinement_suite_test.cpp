@@ -46,7 +46,8 @@ enum class Check {
     Breakaway,    // the probe's error for CREATE_BREAKAWAY_FROM_JOB, after a plain child it must start
     Grandchild,   // the probe's grandchild, alive while the helper runs, after it
     Connect,      // the probe's error of a TCP connection to NET_HOST's address
-    Refused,      // the helper's exit code when `path` is also a writable root
+    Refused,      // the helper's exit code when `path` is also a writable root, and
+                  // ", reparse point" when its one error line refuses `path` as one
     // The walk on a fresh tree; "setup: ..." where the row's setup cannot be made.
     WalkParallel,  // two containers' helpers at once, ten rounds: both entries on every object
     WalkOplock,    // a batch oplock never acknowledged on a file: the helper ends, the file granted
@@ -136,7 +137,7 @@ const Row ROWS[] = {
     // a directory: "foo." is "foo" by the Win32 rules, so it is refused (Wine 8 makes no junction).
     {"LongRootDacl", Check::Dacl, nullptr, L"%long%", nullptr, "0x001201bf inherit", "none"},
     {"LongRootFileDacl", Check::Dacl, nullptr, L"%long%\\sub\\l.txt", nullptr, "0x001201bf", "none"},
-    {"LongRootLookalikeRefused", Check::Refused, nullptr, L"%long%\\foo.", nullptr, "66", "0"},
+    {"LongRootLookalikeRefused", Check::Refused, nullptr, L"%long%\\foo.", nullptr, "66, reparse point", "0"},
 
     // Read in public reports, not measured here; the stand-in models the first two under Wine.
     {"EnvWithoutLocalAppDataRefused", Check::EnvRefused, nullptr, nullptr, nullptr, "66 203", "66 203"},
@@ -588,8 +589,13 @@ protected:
             case Check::WalkOplock: return walk_oplock();
             case Check::WalkJunction: return walk_junction();
             case Check::WalkRefs: return walk_refs();
-            case Check::Refused:  // the root as a parent passes it: no prefix
-                return first(run({u"exit", u"0"}, false, true, {u"--writable-dir", e2e::to_u16(target_path(row.path).substr(4))}), "exit");
+            case Check::Refused: {  // the root as a parent passes it: no prefix
+                const std::u16string root = e2e::to_u16(target_path(row.path).substr(4));
+                const Lines lines = run({u"exit", u"0"}, false, true, {u"--writable-dir", root});
+                const std::string exit = first(lines, "exit"), line = first(lines, "helper_error");
+                if (line == e2e::run_failure_line(zub::sandbox_error::ReparsePoint{root})) return exit + ", reparse point";
+                return line == "(missing)" ? exit : exit + ", " + line;
+            }
             case Check::EnvRefused: {
                 const Lines lines = run({u"exit", u"0"}, false, true, {u"--env-clear", u"--env", u"SystemRoot=" + env(L"SystemRoot")});
                 const std::string error = first(lines, "helper_error");

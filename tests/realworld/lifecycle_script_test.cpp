@@ -436,7 +436,7 @@ TEST(RealworldNodes, PinnedVersionsAndTheirLibuv) {
     }
 }
 
-const bool REGISTERED = [] {
+const bool CASES_REGISTERED = [] {
     for (const Case& c : all_cases())
         testing::RegisterTest("LifecycleScript", case_name(c).c_str(), nullptr, nullptr, __FILE__,
                               __LINE__, [c]() -> testing::Test* { return new LifecycleScript(c); });

@@ -162,10 +162,9 @@ TEST_F(Win32FilesTest, RelativeOpenTakesNamesLiterally) {
         EXPECT_EQ(opened.error, ERROR_FILE_NOT_FOUND_CODE) << to_utf8_lossy(name);
     }
 
-    // A real "foo." beside "foo" (Win32 calls cannot make one) is its own object.
-    const std::string unix_dot = win32_test::unix_path_of(scratch.join(L"foo"));
-    if (unix_dot.empty()) GTEST_SKIP() << "not running under Wine";
-    ASSERT_TRUE(win32_test::run_unix("/bin/mkdir", "-p", "--", unix_dot + "."));
+    // A real "foo." beside "foo" is its own object: only a "\\?\" path keeps the trailing dot.
+    const std::wstring dot_path = L"\\\\?\\" + scratch.join(L"foo.");
+    ASSERT_TRUE(CreateDirectoryW(dot_path.c_str(), nullptr)) << GetLastError();
     const auto entries = list_all(root.handle);
     ASSERT_EQ(entries.count(u"foo."), 1u);
     const HandleResult dot = platform.open_relative(root.handle, u"foo.", OPEN_RIGHTS);
@@ -175,6 +174,8 @@ TEST_F(Win32FilesTest, RelativeOpenTakesNamesLiterally) {
     EXPECT_TRUE(list_all(dot.handle).empty());
     platform.close_handle(dot.handle);
     platform.close_handle(root.handle);
+    // By its literal name: the scratch clean-up would take "foo." for "foo".
+    EXPECT_TRUE(RemoveDirectoryW(dot_path.c_str())) << GetLastError();
 }
 
 // Wine makes no reparse points of its own, but a Unix symbolic link inside
