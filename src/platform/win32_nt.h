@@ -3,8 +3,9 @@
 // that every compiler sees the same declarations. The Windows SDK's
 // <winternl.h> declares NtCreateFile, OBJECT_ATTRIBUTES, IO_STATUS_BLOCK,
 // UNICODE_STRING, RtlNtStatusToDosError and the create options; what it may
-// lack is defined here, with the values Microsoft documents for
-// ZwCreateFile's CreateOptions and the NTSTATUS values.
+// lack is defined or declared here, with the values and signatures Microsoft
+// documents (ZwCreateFile's CreateOptions, the NTSTATUS values, the kernel's
+// Rtl routines).
 #include <windows.h>
 #include <winternl.h>
 
@@ -30,6 +31,12 @@
 // and FILE_INTERNAL_INFORMATION (class 6): the file's 64-bit ID.
 extern "C" NTSTATUS NTAPI NtQueryInformationFile(HANDLE file, PIO_STATUS_BLOCK io_status, PVOID information,
                                                  ULONG length, FILE_INFORMATION_CLASS information_class);
+
+// Declared by neither SDK's user-mode headers; exported by ntdll (mingw's
+// import library has it). A self-relative descriptor checked against its
+// length: its header, and every part (offset, size, entries) within it.
+extern "C" BOOLEAN NTAPI RtlValidRelativeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor, ULONG length,
+                                                            SECURITY_INFORMATION required);
 
 namespace zub::nt {
 
