@@ -277,6 +277,8 @@ TEST_F(Win32FilesTest, TooLongPathOpensAgainThroughItsFullForm) {
     const std::wstring full = scratch.path() + part, extended = LR"(\\?\)" + full;
     const std::pair<std::wstring, std::optional<std::wstring>> cases[] = {
         {scratch.join(L"short"), std::nullopt},  // its length is not what failed
+        // Relative: made full from the current directory's string, opened through its handle.
+        {part.substr(1), std::nullopt}, {full.substr(2), std::nullopt}, {full.substr(0, 2) + part.substr(1), std::nullopt},
         {full + LR"(\sub\..\foo.)", extended + L"\\foo"}, {full + L"/sub/../foo ", extended + L"\\foo"},
         {LR"(\\server\share)" + part, LR"(\\?\UNC\server\share)" + part}, {extended + L"\\foo.", std::nullopt},
         {LR"(\\.\)" + full, std::nullopt}, {L"//?/" + full, std::nullopt}, {LR"(\??\)" + full, std::nullopt}};
