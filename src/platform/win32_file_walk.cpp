@@ -98,7 +98,12 @@ private:
     static constexpr std::size_t END = static_cast<std::size_t>(-1);
     static constexpr std::size_t HEADER_BYTES = offsetof(Record, FileName);
     static constexpr ListingRecordLayout LAYOUT{offsetof(Record, FileNameLength), HEADER_BYTES};
-    static_assert(offsetof(Record, NextEntryOffset) == 0);
+    // What listing_record_at reads, and what next() reads once it has checked
+    // the fixed part, lies inside that fixed part.
+    static_assert(offsetof(Record, NextEntryOffset) == 0 && sizeof(Record::NextEntryOffset) == 4);
+    static_assert(sizeof(Record::FileNameLength) == 4 && is_sound_layout(LAYOUT));
+    static_assert(offsetof(Record, FileAttributes) + sizeof(Record::FileAttributes) <= HEADER_BYTES);
+    static_assert(offsetof(Record, FileId) + sizeof(Record::FileId) <= HEADER_BYTES);
 
     // The call does not say how much it wrote: the whole buffer is the batch.
     std::span<const std::byte> batch() const {
