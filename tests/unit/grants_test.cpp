@@ -233,9 +233,18 @@ TEST(Grants, WrittenAreExactlyTheObjectsThatLackTheEntry) {
         std::vector<OsString> written;
         int rereads = 0;  // reads past one per object
     };
+    // Granted before, then the container's entry on one object changed.
+    const auto changed = [&](const char16_t* path, void (*change)(test::FakeAce&)) {
+        return [=](FakePlatform& f) { grant(f, u"R"); change(f.files[path].dacl.at(0)); };
+    };
     const std::vector<Row> rows = {
         {"first grant", [](FakePlatform&) {}, all},
         {"granted before", [&](FakePlatform& f) { grant(f, u"R"); }, {}},
+        {"the container's entry only inherited", changed(u"R\\a\\y", [](test::FakeAce& e) { e.flags = 0x13; }),
+         {u"R\\a\\y"}},
+        {"the container denied", changed(u"R\\c\\w.txt", [](test::FakeAce& e) { e.deny = 1; }), {u"R\\c\\w.txt"}},
+        {"the container's entry with fewer rights", changed(u"R\\b.txt", [](test::FakeAce& e) { e.mask = 1; }),
+         {u"R\\b.txt"}},
         {"a subtree granted before", [&](FakePlatform& f) { grant(f, u"R\\a"); },
          {u"R", u"R\\b.txt", u"R\\c", u"R\\d", u"R\\c\\w.txt"}},
         {"protected since", [&](FakePlatform& f) { grant(f, u"R"); f.files[u"R\\c"].dacl_control |= 0x1000; },
