@@ -593,6 +593,11 @@ std::unique_ptr<DirectoryListing> FakePlatform::open_directory_listing(Handle di
     auto it = files.find(path);
     if (path.empty() || it == files.end()) return std::make_unique<FakeListing>(std::vector<DirEntry>{});
     if (!(it->second.attributes & FILE_ATTRIBUTE_DIRECTORY_BIT)) return nullptr;
+    // A walk that enters a directory again and again would never end.
+    if (std::count(listed.begin(), listed.end(), path) >= 64) {
+        ADD_FAILURE() << "listed over and over: " << to_utf8_lossy(path);
+        return nullptr;
+    }
     touched.push_back({"list", path});
     listed.push_back(path);
     // The whole directory in one batch, as the system's buffer usually holds it.
@@ -606,7 +611,8 @@ std::unique_ptr<DirectoryListing> FakePlatform::open_directory_listing(Handle di
     }
     const OsString prefix = path + u"\\";
     for (const OsString& name : it->second.children) {
-        auto child = files.find(prefix + name);
+        // An empty name, as a hostile file system may list one, is the directory itself.
+        auto child = files.find(name.empty() ? path : prefix + name);
         // A name of more than one component, as a hostile file system may list
         // one: what it leads to.
         if (child == files.end() && name.find(u'\\') != OsString::npos) {

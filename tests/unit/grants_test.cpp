@@ -111,6 +111,10 @@ TEST(Grants, RootFailuresOnPlainAndBestEffortLists) {
         {"GetKernelObjectSecurity",
          [&](FakePlatform& f) { f.add_dir(root); f.fail(Op::GetKernelObjectSecurity, 1, 5); },
          SandboxError{sandbox_error::GetNamedSecurityInfoW{root, 5}}, {}},
+        // Too small, yet asking for no more than the buffer holds: not read again.
+        {"GetKernelObjectSecurity short, asking for no more",
+         [&](FakePlatform& f) { f.add_dir(root); f.fail(Op::GetKernelObjectSecurity, 1, 122); },
+         SandboxError{sandbox_error::GetNamedSecurityInfoW{root, 122}}, {}},
         {"GetSecurityDescriptorControl",
          [&](FakePlatform& f) { f.add_dir(root); f.fail(Op::GetSecurityDescriptorControl, 1, 1338); },
          SandboxError{sandbox_error::GetNamedSecurityInfoW{root, 1338}}, {}},
@@ -527,6 +531,8 @@ TEST(Grants, NothingOutsideTheTreeIsReachedWhateverTheChildBuildsOrSwaps) {
         // opened as given, its name would leave the tree at the link.
         {"listed name through a link", [](FakePlatform& f) { f.files[u"R"].children.push_back(u"foo\\secret.txt"); },
          untouched},
+        // Opened by its empty name, the directory itself: granted and entered again, for ever.
+        {"empty name listed", [](FakePlatform& f) { f.files[u"R"].children.push_back(u""); }, untouched},
         {"root made a mount point in place between its open and its grant",
          after(Op::QueryFileIdentity, 1, [](FakePlatform& f) { f.make_link_in_place(u"R", u"X"); }),
          untouched},
