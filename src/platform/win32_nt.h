@@ -35,6 +35,7 @@ extern "C" NTSTATUS NTAPI NtQueryInformationFile(HANDLE file, PIO_STATUS_BLOCK i
 // Declared by neither SDK's user-mode headers; exported by ntdll (mingw's
 // import library has it). A self-relative descriptor checked against its
 // length: its header, and every part (offset, size, entries) within it.
+// NOLINTNEXTLINE(readability-identifier-naming): the system's name
 extern "C" BOOLEAN NTAPI RtlValidRelativeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor, ULONG length,
                                                             SECURITY_INFORMATION required);
 
