@@ -33,8 +33,9 @@ BoolResult read_security_descriptor(void* buffer, DWORD size, DWORD& needed, Rea
         return {false, static_cast<std::uint32_t>(error != ERROR_SUCCESS ? error : ERROR_INVALID_SECURITY_DESCR)};
     }
     // No part is required: a descriptor without a DACL is the caller's to judge.
-    const bool whole = needed >= sizeof(SECURITY_DESCRIPTOR_RELATIVE) && needed <= size &&
-                       RtlValidRelativeSecurityDescriptor(buffer, needed, 0) != FALSE;
+    const nt::ValidRelativeSecurityDescriptor valid = nt::valid_relative_security_descriptor();
+    const bool whole = needed >= sizeof(SECURITY_DESCRIPTOR_RELATIVE) && needed <= size && valid != nullptr &&
+                       valid(buffer, needed, 0) != FALSE;
     if (!whole) return {false, ERROR_INVALID_SECURITY_DESCR};
     return {true, 0};
 }
