@@ -80,9 +80,9 @@ struct FileIdentity {
 class Files {
 public:
     virtual ~Files() = default;
-    // By path, with the Win32 path rules. A path too long for the rules in
-    // force is opened again through its full form behind "\\?\", which keeps
-    // the meaning those rules give it; attributes_from_directory_entry too.
+    // By path, with the Win32 path rules. An absolute path too long for the
+    // rules in force is opened again through its full form behind "\\?\",
+    // which keeps the meaning those rules give it; attributes_from_directory_entry too.
     virtual HandleResult create_file_w(const char16_t* name, std::uint32_t access,
                                        std::uint32_t share_mode,
                                        const SecurityAttributes* security_attributes,

@@ -18,6 +18,14 @@ struct ListingRecordLayout {
     std::size_t name_at;         // the name, right after the fixed part
 };
 
+// A layout whose fields listing_record_at can read once the fixed part lies
+// inside the batch: the name's length after the next record's offset (32 bits
+// at 0), and wholly before the name, which starts on a UTF-16 unit.
+constexpr bool is_sound_layout(const ListingRecordLayout& layout) {
+    return layout.name_length_at >= sizeof(std::uint32_t) &&
+           layout.name_length_at + sizeof(std::uint32_t) <= layout.name_at && layout.name_at % sizeof(char16_t) == 0;
+}
+
 // A record found to lie inside the batch.
 struct ListingRecord {
     std::size_t name_offset;                    // from the start of the batch

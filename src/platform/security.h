@@ -15,7 +15,9 @@ public:
     // The object's descriptor parts named by `security_info`, in self-relative
     // form, into the caller's `buffer` (aligned for it): no allocation per
     // object. `needed` is the size the descriptor takes; when it is larger
-    // than `size`, the call fails with ERROR_INSUFFICIENT_BUFFER.
+    // than `size`, the call fails with ERROR_INSUFFICIENT_BUFFER. A success
+    // leaves a whole, well-formed descriptor of this object in the buffer,
+    // never a part of an earlier one; a read that gives less fails.
     virtual BoolResult get_kernel_object_security(Handle object, std::uint32_t security_info,
                                                   void* buffer, std::uint32_t size,
                                                   std::uint32_t* needed) = 0;

@@ -17,6 +17,11 @@ namespace zub {
 namespace {
 
 constexpr std::size_t LISTING_BUFFER_BYTES = std::size_t{64} * 1024;
+// Batches in a row that the system reports as read yet that hold no entry
+// but "." and "..": the system gives at most one (a directory's first, when
+// it holds nothing else). A file system that keeps answering so would hold
+// the walk in this listing for ever.
+constexpr int MAX_BATCHES_WITHOUT_ENTRY = 8;
 
 bool is_dot_entry(std::u16string_view name) { return name == u"." || name == u".."; }
 
@@ -80,6 +85,7 @@ public:
             offset_ = record->next_offset.value_or(END);
             const std::u16string_view name(win32::units(info->FileName), record->name_units);
             if (name.empty() || is_dot_entry(name)) continue;
+            batches_without_entry_ = 0;
             entry.name.assign(name);
             entry.attributes = info->FileAttributes;
             entry.file_id = Records::file_id(*info);
@@ -92,7 +98,12 @@ private:
     static constexpr std::size_t END = static_cast<std::size_t>(-1);
     static constexpr std::size_t HEADER_BYTES = offsetof(Record, FileName);
     static constexpr ListingRecordLayout LAYOUT{offsetof(Record, FileNameLength), HEADER_BYTES};
-    static_assert(offsetof(Record, NextEntryOffset) == 0);
+    // What listing_record_at reads, and what next() reads once it has checked
+    // the fixed part, lies inside that fixed part.
+    static_assert(offsetof(Record, NextEntryOffset) == 0 && sizeof(Record::NextEntryOffset) == 4);
+    static_assert(sizeof(Record::FileNameLength) == 4 && is_sound_layout(LAYOUT));
+    static_assert(offsetof(Record, FileAttributes) + sizeof(Record::FileAttributes) <= HEADER_BYTES);
+    static_assert(offsetof(Record, FileId) + sizeof(Record::FileId) <= HEADER_BYTES);
 
     // The call does not say how much it wrote: the whole buffer is the batch.
     std::span<const std::byte> batch() const {
@@ -100,6 +111,8 @@ private:
     }
 
     bool read_batch(FILE_INFO_BY_HANDLE_CLASS info_class) {
+        // Ended as a failed read ends it: the walk goes on with the next directory.
+        if (batches_without_entry_ == MAX_BATCHES_WITHOUT_ENTRY) finished_ = true;
         if (finished_) return false;
         // The call does not say how much it wrote: a batch it fills with nothing
         // must read as no entry, never as what an earlier batch left behind. The
@@ -111,12 +124,14 @@ private:
             return false;
         }
         offset_ = 0;
+        ++batches_without_entry_;
         return true;
     }
 
     HANDLE directory_;
     std::unique_ptr<std::uint64_t[]> buffer_;  // 8-byte aligned, as the records require
     std::size_t offset_ = END;
+    int batches_without_entry_ = 0;
     bool finished_ = false;
 };
 

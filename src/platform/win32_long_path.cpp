@@ -17,10 +17,23 @@ bool is_device_or_extended(std::wstring_view path) {
            is_separator(path[3]);
 }
 
+// "X:\" or "\\server\share" (either separator): a path whose full form does
+// not depend on the current directory. A relative one ("dir", "\dir",
+// "X:dir") is made full from the current directory's string, while
+// CreateFileW opens a plain relative name through the current directory's
+// handle, which still names that directory once it is renamed or moved: the
+// retry could open another object than the first attempt meant.
+bool is_absolute(std::wstring_view path) {
+    if (path.size() >= 2 && is_separator(path[0]) && is_separator(path[1])) return true;
+    const bool drive_letter = path.size() >= 3 && ((path[0] >= L'A' && path[0] <= L'Z') ||
+                                                   (path[0] >= L'a' && path[0] <= L'z'));
+    return drive_letter && path[1] == L':' && is_separator(path[2]);
+}
+
 }  // namespace
 
 std::optional<std::wstring> extended_length_path(const wchar_t* path) {
-    if (is_device_or_extended(path)) return std::nullopt;
+    if (is_device_or_extended(path) || !is_absolute(path)) return std::nullopt;
     // The first call gives the size with the NUL, the second the length without it.
     const DWORD size = GetFullPathNameW(path, 0, nullptr, nullptr);
     if (size == 0) return std::nullopt;

@@ -9,12 +9,14 @@
 
 namespace zub::win32 {
 
-// `path` made full by the Win32 rules (GetFullPathNameW: the current directory
-// or drive, ".." and ".", trailing dots and spaces, "/" as "\"), behind "\\?\"
-// ("\\?\UNC\" for a UNC path), so that the system takes it as it stands and
-// it keeps the meaning it has for the Win32 rules. None for a path already in
-// a device or extended form ("\\.\", "\\?\", "\??\"), one whose full form is
-// short enough for those rules, or one that cannot be made full.
+// An absolute `path` ("X:\..." or "\\server\share\...") made full by the Win32
+// rules (GetFullPathNameW: ".." and ".", trailing dots and spaces, "/" as
+// "\"), behind "\\?\" ("\\?\UNC\" for a UNC path), so that the system takes it
+// as it stands and it keeps the meaning it has for the Win32 rules. None for
+// a relative path (its full form would come from the current directory's
+// string, not from the handle an open uses), a path already in a device or
+// extended form ("\\.\", "\\?\", "\??\"), one whose full form is short enough
+// for those rules, or one that cannot be made full.
 std::optional<std::wstring> extended_length_path(const wchar_t* path);
 
 // The errors a call given a path reports when the path is too long for the

@@ -3,8 +3,9 @@
 // that every compiler sees the same declarations. The Windows SDK's
 // <winternl.h> declares NtCreateFile, OBJECT_ATTRIBUTES, IO_STATUS_BLOCK,
 // UNICODE_STRING, RtlNtStatusToDosError and the create options; what it may
-// lack is defined here, with the values Microsoft documents for
-// ZwCreateFile's CreateOptions and the NTSTATUS values.
+// lack is defined or declared here, with the values and signatures Microsoft
+// documents (ZwCreateFile's CreateOptions, the NTSTATUS values, the Rtl
+// routines).
 #include <windows.h>
 #include <winternl.h>
 
@@ -37,6 +38,21 @@ struct FileInternalInformation {
     LARGE_INTEGER index_number;
 };
 constexpr FILE_INFORMATION_CLASS FILE_INTERNAL_INFORMATION_CLASS = static_cast<FILE_INFORMATION_CLASS>(6);
+
+// RtlValidRelativeSecurityDescriptor: a self-relative descriptor checked
+// against its length (its header, and every part's offset, size and entries
+// within it). Documented for drivers only: neither SDK's user-mode headers
+// declare it, and the Windows SDK's import library for ntdll is not known to
+// list it, so it is looked up in ntdll, which every process has loaded and
+// which exports it on every Windows the helper supports, and in Wine. Null if
+// it is missing, and then no descriptor counts as valid.
+using ValidRelativeSecurityDescriptor = BOOLEAN(NTAPI*)(PSECURITY_DESCRIPTOR descriptor, ULONG length,
+                                                        SECURITY_INFORMATION required);
+inline ValidRelativeSecurityDescriptor valid_relative_security_descriptor() {
+    static const auto routine = reinterpret_cast<ValidRelativeSecurityDescriptor>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlValidRelativeSecurityDescriptor")));
+    return routine;
+}
 
 }  // namespace zub::nt
 

@@ -8,6 +8,7 @@
 #include <cstddef>
 
 #include "platform/win32_cast.h"
+#include "platform/win32_descriptor_read.h"
 #include "platform/win32_platform.h"
 
 namespace zub {
@@ -84,8 +85,10 @@ BoolResult Win32Platform::get_kernel_object_security(Handle object, std::uint32_
                                                      void* buffer, std::uint32_t size,
                                                      std::uint32_t* needed) {
     DWORD length = 0;
-    const BoolResult result = win32::bool_result(
-        GetKernelObjectSecurity(win32::to_win(object), security_info, buffer, size, &length));
+    const BoolResult result =
+        win32::read_security_descriptor(buffer, size, length, [&](void* into, DWORD bytes, DWORD* reported) {
+            return GetKernelObjectSecurity(win32::to_win(object), security_info, into, bytes, reported);
+        });
     *needed = length;
     return result;
 }

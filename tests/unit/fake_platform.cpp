@@ -360,7 +360,7 @@ BoolResult FakePlatform::create_well_known_sid(std::uint32_t type, Sid domain_si
 }
 
 // The fake's DACL in bytes: a header as the system's (its size covers the
-// entries), then per entry its SID, mask and inheritance. A descriptor is
+// entries), then each entry as FakeAce holds it. A descriptor is
 // its control, a null-DACL mark and the DACL, 8 bytes in.
 constexpr std::size_t FAKE_ACE_BYTES = 16;
 constexpr std::size_t FAKE_DESCRIPTOR_HEADER = 8;
@@ -427,12 +427,15 @@ std::uint32_t FakePlatform::set_entries_in_acl_w(std::uint32_t count, const Expl
     EXPECT_NE(old_acl, nullptr) << "a null DACL merged";
     std::vector<FakeAce> merged = read_fake_acl(old_acl);
     for (const ExplicitAccess& added : std::span(entries, count)) {
-        // GRANT_ACCESS: the rights join an allow entry of the same SID and inheritance.
+        // GRANT_ACCESS; a new entry goes before the inherited ones, as the system orders them.
         auto same = std::find_if(merged.begin(), merged.end(), [&](const FakeAce& ace) {
-            return ace.sid == added.trustee.name && ace.inheritance == added.inheritance;
+            return ace.sid == added.trustee.name && ace.flags == added.inheritance && !ace.deny;
         });
         if (same == merged.end()) {
-            merged.push_back({added.trustee.name, added.access_permissions, added.inheritance});
+            const auto inherited =
+                std::find_if(merged.begin(), merged.end(), [](const FakeAce& ace) { return ace.flags & 0x10; });
+            merged.insert(inherited, {added.trustee.name, added.access_permissions,
+                                      static_cast<std::uint16_t>(added.inheritance)});
         } else {
             same->mask |= added.access_permissions;
         }
@@ -590,6 +593,11 @@ std::unique_ptr<DirectoryListing> FakePlatform::open_directory_listing(Handle di
     auto it = files.find(path);
     if (path.empty() || it == files.end()) return std::make_unique<FakeListing>(std::vector<DirEntry>{});
     if (!(it->second.attributes & FILE_ATTRIBUTE_DIRECTORY_BIT)) return nullptr;
+    // A walk that enters a directory again and again would never end.
+    if (std::count(listed.begin(), listed.end(), path) >= 64) {
+        ADD_FAILURE() << "listed over and over: " << to_utf8_lossy(path);
+        return nullptr;
+    }
     touched.push_back({"list", path});
     listed.push_back(path);
     // The whole directory in one batch, as the system's buffer usually holds it.
@@ -603,7 +611,8 @@ std::unique_ptr<DirectoryListing> FakePlatform::open_directory_listing(Handle di
     }
     const OsString prefix = path + u"\\";
     for (const OsString& name : it->second.children) {
-        auto child = files.find(prefix + name);
+        // An empty name, as a hostile file system may list one, is the directory itself.
+        auto child = files.find(name.empty() ? path : prefix + name);
         // A name of more than one component, as a hostile file system may list
         // one: what it leads to.
         if (child == files.end() && name.find(u'\\') != OsString::npos) {

@@ -46,11 +46,13 @@ struct FakeExit {
     std::uint32_t status;
 };
 
-// An allow entry of a DACL, as SetEntriesInAclW merges them: one per SID and inheritance.
+// A DACL entry. SetEntriesInAclW joins rights only into an explicit allow
+// entry of the same SID and inheritance: an inherited or a deny one stays.
 struct FakeAce {
     Sid sid;
     std::uint32_t mask;
-    std::uint32_t inheritance;
+    std::uint16_t flags;     // inheritance (OBJECT_INHERIT 1, CONTAINER_INHERIT 2), INHERITED_ACE 0x10
+    std::uint16_t deny = 0;  // 1: an access-denied entry
 };
 
 struct FakeNode {

@@ -111,6 +111,10 @@ TEST(Grants, RootFailuresOnPlainAndBestEffortLists) {
         {"GetKernelObjectSecurity",
          [&](FakePlatform& f) { f.add_dir(root); f.fail(Op::GetKernelObjectSecurity, 1, 5); },
          SandboxError{sandbox_error::GetNamedSecurityInfoW{root, 5}}, {}},
+        // Too small, yet asking for no more than the buffer holds: not read again.
+        {"GetKernelObjectSecurity short, asking for no more",
+         [&](FakePlatform& f) { f.add_dir(root); f.fail(Op::GetKernelObjectSecurity, 1, 122); },
+         SandboxError{sandbox_error::GetNamedSecurityInfoW{root, 122}}, {}},
         {"GetSecurityDescriptorControl",
          [&](FakePlatform& f) { f.add_dir(root); f.fail(Op::GetSecurityDescriptorControl, 1, 1338); },
          SandboxError{sandbox_error::GetNamedSecurityInfoW{root, 1338}}, {}},
@@ -233,9 +237,18 @@ TEST(Grants, WrittenAreExactlyTheObjectsThatLackTheEntry) {
         std::vector<OsString> written;
         int rereads = 0;  // reads past one per object
     };
+    // Granted before, then the container's entry on one object changed.
+    const auto changed = [&](const char16_t* path, void (*change)(test::FakeAce&)) {
+        return [=](FakePlatform& f) { grant(f, u"R"); change(f.files[path].dacl.at(0)); };
+    };
     const std::vector<Row> rows = {
         {"first grant", [](FakePlatform&) {}, all},
         {"granted before", [&](FakePlatform& f) { grant(f, u"R"); }, {}},
+        {"the container's entry only inherited", changed(u"R\\a\\y", [](test::FakeAce& e) { e.flags = 0x13; }),
+         {u"R\\a\\y"}},
+        {"the container denied", changed(u"R\\c\\w.txt", [](test::FakeAce& e) { e.deny = 1; }), {u"R\\c\\w.txt"}},
+        {"the container's entry with fewer rights", changed(u"R\\b.txt", [](test::FakeAce& e) { e.mask = 1; }),
+         {u"R\\b.txt"}},
         {"a subtree granted before", [&](FakePlatform& f) { grant(f, u"R\\a"); },
          {u"R", u"R\\b.txt", u"R\\c", u"R\\d", u"R\\c\\w.txt"}},
         {"protected since", [&](FakePlatform& f) { grant(f, u"R"); f.files[u"R\\c"].dacl_control |= 0x1000; },
@@ -518,6 +531,8 @@ TEST(Grants, NothingOutsideTheTreeIsReachedWhateverTheChildBuildsOrSwaps) {
         // opened as given, its name would leave the tree at the link.
         {"listed name through a link", [](FakePlatform& f) { f.files[u"R"].children.push_back(u"foo\\secret.txt"); },
          untouched},
+        // Opened by its empty name, the directory itself: granted and entered again, for ever.
+        {"empty name listed", [](FakePlatform& f) { f.files[u"R"].children.push_back(u""); }, untouched},
         {"root made a mount point in place between its open and its grant",
          after(Op::QueryFileIdentity, 1, [](FakePlatform& f) { f.make_link_in_place(u"R", u"X"); }),
          untouched},

@@ -5,6 +5,7 @@
 #include <future>
 #include <map>
 #include <optional>
+#include <utility>
 
 #include "platform/win32_long_path.h"
 #include "platform/win32_platform.h"
@@ -156,10 +157,14 @@ TEST_F(Win32FilesTest, RelativeOpenTakesNamesLiterally) {
     ASSERT_TRUE(is_closable_handle(root.handle));
 
     // No Win32 rules: a missing "foo." is not "foo", and no component may climb out.
-    for (const char16_t* name : {u"foo.", u"foo ", u"missing"}) {
+    // A name longer than a counted string holds is refused, never cut short (to "foo").
+    const std::pair<std::u16string, std::uint32_t> refused[] = {
+        {u"foo.", ERROR_FILE_NOT_FOUND_CODE}, {u"foo ", ERROR_FILE_NOT_FOUND_CODE},
+        {u"missing", ERROR_FILE_NOT_FOUND_CODE}, {u"foo" + std::u16string(0x8000, u'x'), ERROR_FILENAME_EXCED_RANGE}};
+    for (const auto& [name, error] : refused) {
         const HandleResult opened = platform.open_relative(root.handle, name, DACL_WRITE_RIGHTS);
-        EXPECT_FALSE(is_closable_handle(opened.handle)) << to_utf8_lossy(name);
-        EXPECT_EQ(opened.error, ERROR_FILE_NOT_FOUND_CODE) << to_utf8_lossy(name);
+        EXPECT_FALSE(is_closable_handle(opened.handle)) << to_utf8_lossy(name.substr(0, 8));
+        EXPECT_EQ(opened.error, error) << to_utf8_lossy(name.substr(0, 8));
     }
 
     // A real "foo." beside "foo" is its own object: only a "\\?\" path keeps the trailing dot.
@@ -277,6 +282,8 @@ TEST_F(Win32FilesTest, TooLongPathOpensAgainThroughItsFullForm) {
     const std::wstring full = scratch.path() + part, extended = LR"(\\?\)" + full;
     const std::pair<std::wstring, std::optional<std::wstring>> cases[] = {
         {scratch.join(L"short"), std::nullopt},  // its length is not what failed
+        // Relative: made full from the current directory's string, opened through its handle.
+        {part.substr(1), std::nullopt}, {full.substr(2), std::nullopt}, {full.substr(0, 2) + part.substr(1), std::nullopt},
         {full + LR"(\sub\..\foo.)", extended + L"\\foo"}, {full + L"/sub/../foo ", extended + L"\\foo"},
         {LR"(\\server\share)" + part, LR"(\\?\UNC\server\share)" + part}, {extended + L"\\foo.", std::nullopt},
         {LR"(\\.\)" + full, std::nullopt}, {L"//?/" + full, std::nullopt}, {LR"(\??\)" + full, std::nullopt}};

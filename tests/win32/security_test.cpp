@@ -4,6 +4,10 @@
 
 #include <aclapi.h>
 
+#include <cstring>
+#include <utility>
+
+#include "platform/win32_descriptor_read.h"
 #include "platform/win32_platform.h"
 #include "support/scratch_dir.h"
 #include "win32_test.h"
@@ -113,6 +117,42 @@ TEST_F(Win32SecurityTest, HandleWithoutReadControlCannotReadTheDacl) {
     EXPECT_EQ(platform.get_kernel_object_security(directory.handle, DACL_INFORMATION, buffer, sizeof buffer, &needed).error,
               ERROR_ACCESS_DENIED_CODE);
     platform.close_handle(directory.handle);
+}
+
+// A read is trusted only as a whole, well-formed descriptor within the buffer,
+// never as what an earlier read left there. Stand-ins for the system write
+// this directory's descriptor or nothing, and report a size and a result.
+TEST_F(Win32SecurityTest, DescriptorReadIsTrustedOnlyWhole) {
+    test_support::ScratchDir scratch;
+    const HandleResult directory = open_directory(scratch.path(), WRITE_RIGHTS);
+    alignas(8) unsigned char real[1024];
+    DWORD real_size = 0;
+    ASSERT_TRUE(GetKernelObjectSecurity(reinterpret_cast<HANDLE>(directory.handle), DACL_INFORMATION, real,
+                                        sizeof real, &real_size));
+    platform.close_handle(directory.handle);
+    const bool wine = !win32_test::unix_path_of(scratch.path()).empty();
+    struct Row { const char* name; bool writes; BOOL ok; DWORD reported, last_error, expected; };  // 0: trusted
+    const Row rows[] = {{"whole", true, TRUE, real_size, 0, 0}, {"nothing written", false, TRUE, real_size, 0, 1338},
+                        {"size past the buffer", true, TRUE, sizeof real + 8, 0, 1338},
+                        {"size below a header", true, TRUE, 19, 0, 1338},
+                        // Wine 8's check reads the revision only; Windows checks every part.
+                        {"size cutting the DACL short", true, TRUE, real_size - 4, 0, wine ? 0u : 1338u},
+                        {"failed without an error", false, FALSE, 0, 0, 1338},
+                        {"buffer too small", false, FALSE, real_size, 122, 122}};
+    for (const Row& row : rows) {
+        alignas(8) unsigned char buffer[sizeof real];
+        std::memcpy(buffer, real, sizeof buffer);  // the previous object's, still there
+        DWORD needed = 0;
+        const auto system = [&](void* into, DWORD, DWORD* size) {
+            if (row.writes) std::memcpy(into, real, real_size);
+            *size = row.reported;
+            SetLastError(row.last_error);
+            return row.ok;
+        };
+        const BoolResult read = win32::read_security_descriptor(buffer, sizeof buffer, needed, system);
+        EXPECT_EQ(std::pair(read.ok, read.error), std::pair(row.expected == 0, std::uint32_t{row.expected}))
+            << row.name;
+    }
 }
 
 // Every helper of the session opens the one mutex; one made under its name
