@@ -537,7 +537,7 @@ protected:
 
     // Waits 30 s for node, then kills the helper: its job must take node along.
     std::string node_hang() {
-        if (const std::string missing = no_node(); !missing.empty()) return missing;
+        if (std::string missing = no_node(); !missing.empty()) return missing;
         const std::wstring pid_file = tree->join(L"writable\\" + e2e::to_wide(e2e::unique_name(u"node")) + L".pid");
         e2e::Launched helper(confined_run(e2e::to_u16(node_path()), {u"-e", NODE_CHECKS.at("hang"), e2e::to_u16(pid_file)},
                                           {u"--readable-dir", node_dir()}, 0));
@@ -624,7 +624,7 @@ protected:
                 return "exit " + std::to_string(result.exit_code) + ": " + out;
             }
             case Check::Node: {
-                if (const std::string missing = no_node(); !missing.empty()) return missing;
+                if (std::string missing = no_node(); !missing.empty()) return missing;
                 const std::wstring argument = row.path ? target_path(row.path) : tree->join(L"readable");
                 return trimmed(confined(e2e::to_u16(node_path()), {u"-e", NODE_CHECKS.at(row.what), e2e::to_u16(argument)},
                                         {u"--readable-dir", node_dir()}).out);
