@@ -1,5 +1,7 @@
 #include "e2e_launch.h"
 
+#include <aclapi.h>
+
 #include <algorithm>
 #include <atomic>
 #include <mutex>
@@ -230,6 +232,38 @@ bool process_gone(DWORD pid, DWORD timeout_ms) {
     const bool ended = WaitForSingleObject(process, timeout_ms) == WAIT_OBJECT_0;
     CloseHandle(process);
     return ended;
+}
+
+std::optional<bool> admits_app_packages(const std::wstring& path, DWORD rights, DWORD& error) {
+    const HANDLE handle = CreateFileW(path.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        error = GetLastError();
+        return std::nullopt;
+    }
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    error = GetSecurityInfo(handle, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                            &descriptor);
+    CloseHandle(handle);
+    if (error) return std::nullopt;
+    SID_IDENTIFIER_AUTHORITY app_package = {{0, 0, 0, 0, 0, 15}};
+    PSID all_packages = nullptr;
+    AllocateAndInitializeSid(&app_package, 2, 2, 1, 0, 0, 0, 0, 0, 0, &all_packages);  // S-1-15-2-1
+    GENERIC_MAPPING file_mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+    bool admits = false;
+    for (DWORD i = 0; dacl && all_packages && i < dacl->AceCount; ++i) {
+        void* raw = nullptr;
+        if (!GetAce(dacl, i, &raw)) continue;
+        const auto* ace = static_cast<const ACCESS_ALLOWED_ACE*>(raw);
+        if (ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE || (ace->Header.AceFlags & INHERIT_ONLY_ACE)) continue;
+        DWORD mask = ace->Mask;
+        MapGenericMask(&mask, &file_mapping);
+        if (EqualSid(const_cast<DWORD*>(&ace->SidStart), all_packages) && (mask & rights) == rights) admits = true;
+    }
+    if (all_packages) FreeSid(all_packages);
+    LocalFree(descriptor);
+    return admits;
 }
 
 }  // namespace e2e

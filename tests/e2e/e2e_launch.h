@@ -127,4 +127,9 @@ std::u16string unique_name(const char16_t* prefix);
 // True when the process is gone, or ends within `timeout_ms`.
 bool process_gone(DWORD pid, DWORD timeout_ms);
 
+// Whether an allow entry of the object's DACL that applies to the object
+// itself gives ALL APPLICATION PACKAGES (every AppContainer) all of `rights`;
+// nullopt, with `error` set, when the DACL cannot be read.
+std::optional<bool> admits_app_packages(const std::wstring& path, DWORD rights, DWORD& error);
+
 }  // namespace e2e
