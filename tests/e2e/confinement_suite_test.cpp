@@ -492,18 +492,11 @@ protected:
         if (env(L"ZUB_CONFINEMENT_NODE").empty()) return "no node: ZUB_CONFINEMENT_NODE names none";
         return node_path().empty() ? "setup: no node.exe where ZUB_CONFINEMENT_NODE says" : "";
     }
-    static std::u16string node_dir() {
-        const std::wstring node = node_path();
-        return e2e::to_u16(node.substr(0, node.find_last_of(L'\\')));
-    }
+    static std::u16string node_dir() { return e2e::to_u16(node_path().substr(0, node_path().find_last_of(L'\\'))); }
 
     // A program run confined in the writable tree, its output captured.
-    static e2e::LaunchResult confined(const std::u16string& program, const std::vector<std::u16string>& args,
-                                      const std::vector<std::u16string>& more_flags, DWORD timeout_ms = 20000) {
-        return e2e::launch(confined_run(program, args, more_flags, timeout_ms));
-    }
     static e2e::LaunchOptions confined_run(const std::u16string& program, const std::vector<std::u16string>& args,
-                                           const std::vector<std::u16string>& more_flags, DWORD timeout_ms) {
+                                           const std::vector<std::u16string>& more_flags, DWORD timeout_ms = 20000) {
         e2e::RunFlags flags;
         flags.container = CONTAINER;
         flags.stdout_mode = flags.stderr_mode = u"inherit";
@@ -610,7 +603,8 @@ protected:
             }
             case Check::Probe: return reported(run({u"access", e2e::to_u16(target_path(row.path)), e2e::to_u16(row.op)}), "access");
             case Check::Cmd: {
-                const e2e::LaunchResult result = confined(env(L"SystemRoot") + u"\\System32\\cmd.exe", {u"/d", u"/c", zub::to_utf16(row.what)}, {});
+                const e2e::LaunchResult result = e2e::launch(
+                    confined_run(env(L"SystemRoot") + u"\\System32\\cmd.exe", {u"/d", u"/c", zub::to_utf16(row.what)}, {}));
                 const std::string out = trimmed(result.out + result.err);
                 if (result.err.starts_with("zub-sandbox-helper: ")) return "helper: " + trimmed(result.err);
                 if (result.exit_code == 0 && !result.timed_out) return out.empty() ? "ok" : out;
@@ -618,8 +612,8 @@ protected:
             }
             case Check::Node: {
                 if (std::string missing = no_node(); !missing.empty()) return missing;
-                const e2e::LaunchResult result = confined(e2e::to_u16(node_path()),
-                    {u"-e", NODE_CHECKS.at(row.what), e2e::to_u16(target_path(row.path))}, {u"--readable-dir", node_dir()});
+                const e2e::LaunchResult result = e2e::launch(confined_run(e2e::to_u16(node_path()),
+                    {u"-e", NODE_CHECKS.at(row.what), e2e::to_u16(target_path(row.path))}, {u"--readable-dir", node_dir()}));
                 // A node that printed nothing did not get to the check: say how it ended.
                 const std::string out = trimmed(result.out);
                 return out.empty() ? "exit " + std::to_string(result.exit_code) + ": " + trimmed(result.err) : out;
