@@ -37,8 +37,13 @@ for preset in host host-asan mingw fuzz; do
   summaries+=("$preset: $(echo "$out" | grep -E 'tests passed|tests failed' | tail -n 1)")
   if [ $rc -ne 0 ]; then
     status=1
-    # What the failed tests printed, from a second run of them alone (which
-    # also shows whether a failure repeats).
+    # What the failed tests printed in this run (a failure that does not repeat
+    # is otherwise lost), then a second run of them alone, which shows whether
+    # it repeats.
+    echo "==== $preset: what the failed tests printed"
+    awk '/^[0-9]+\/[0-9]+ Testing: /{block=""; keep=0} {block=block $0 "\n"}
+         /^Test (Failed|Not Run)|Timeout/{keep=1} /" end time: /{if (keep) printf "%s", block; block=""}' \
+      "build/$preset/Testing/Temporary/LastTest.log" 2>/dev/null | tail -n 300
     echo "==== $preset: the failed tests again, with their output"
     ctest --preset "$preset" --rerun-failed --output-on-failure 2>&1 | tail -n 200
   fi
