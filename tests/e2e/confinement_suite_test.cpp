@@ -468,16 +468,7 @@ protected:
         return fault.empty() ? "128-bit listing, " + all_granted(objects, {container_sid()}) : fault;
     }
 
-    static std::u16string env(const wchar_t* name) {
-        wchar_t value[32768];
-        const DWORD length = GetEnvironmentVariableW(name, value, 32768);
-        return e2e::to_u16(length < 32768 ? std::wstring(value, length) : std::wstring());
-    }
-    static std::wstring folded(std::wstring text) {
-        for (wchar_t& unit : text)
-            if (unit >= L'a' && unit <= L'z') unit = static_cast<wchar_t>(unit - 0x20);
-        return text;
-    }
+    static std::u16string env(const wchar_t* name) { return e2e::to_u16(e2e::env_value(name)); }
     static std::string trimmed(const std::string& text) {
         const std::size_t end = text.find_last_not_of(" \r\n");
         return end == std::string::npos ? "" : text.substr(0, end + 1);
@@ -524,13 +515,7 @@ protected:
         DWORD pid = 0;
         in >> pid;
         const bool gone = pid != 0 && e2e::process_gone(pid, 5000);
-        if (pid != 0 && !gone) {
-            const HANDLE left = OpenProcess(PROCESS_TERMINATE, FALSE, pid);
-            if (left) {
-                TerminateProcess(left, 0xDEAD);
-                CloseHandle(left);
-            }
-        }
+        if (pid != 0 && !gone) e2e::end_process(pid);
         const e2e::LaunchResult result = helper.finish(5000);
         if (pid == 0) return "hung before writing its pid: " + trimmed(result.out + result.err);
         return gone ? "hung, nothing left" : "hung, node left";
@@ -597,9 +582,10 @@ protected:
                 const Lines lines = run({u"access", u"%TEMP%\\" + name, u"create"}, false, true,
                                         {u"--env-clear", u"--env", u"SystemRoot=" + env(L"SystemRoot"), u"--env", u"LOCALAPPDATA=" + local,
                                          u"--env", u"TEMP=" + e2e::to_u16(tree->join(L"writable"))});
-                const std::string want = narrow(folded(e2e::to_wide(local) + L"\\Packages\\" + e2e::to_wide(CONTAINER) + L"\\AC\\Temp\\" + e2e::to_wide(name)));
+                const std::wstring want = e2e::to_wide(local + u"\\Packages\\" + CONTAINER + u"\\AC\\Temp\\" + name);
                 const std::string target = first(lines, "target");
-                return (narrow(folded(std::wstring(target.begin(), target.end()))) == want ? "container temp" : "temp " + target) + ", " + reported(lines, "access");
+                const bool container_temp = CompareStringOrdinal(want.c_str(), -1, std::wstring(target.begin(), target.end()).c_str(), -1, TRUE) == CSTR_EQUAL;
+                return (container_temp ? "container temp" : "temp " + target) + ", " + reported(lines, "access");
             }
             case Check::Probe: return reported(run({u"access", e2e::to_u16(target_path(row.path)), e2e::to_u16(row.op)}), "access");
             case Check::Cmd: {

@@ -234,6 +234,20 @@ bool process_gone(DWORD pid, DWORD timeout_ms) {
     return ended;
 }
 
+void end_process(DWORD pid) {
+    const HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+    if (!process) return;
+    TerminateProcess(process, 1);
+    WaitForSingleObject(process, 5000);
+    CloseHandle(process);
+}
+
+std::wstring env_value(const wchar_t* name) {
+    wchar_t value[32768];
+    const DWORD length = GetEnvironmentVariableW(name, value, 32768);
+    return length > 0 && length < 32768 ? std::wstring(value, length) : std::wstring();
+}
+
 std::optional<bool> admits_app_packages(const std::wstring& path, DWORD rights, DWORD& error) {
     const HANDLE handle = CreateFileW(path.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);

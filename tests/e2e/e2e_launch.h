@@ -126,6 +126,11 @@ std::u16string unique_name(const char16_t* prefix);
 
 // True when the process is gone, or ends within `timeout_ms`.
 bool process_gone(DWORD pid, DWORD timeout_ms);
+// Ends the process (exit code 1) and waits up to 5 s for it to be gone.
+void end_process(DWORD pid);
+
+// The variable's value in this process's environment; empty when unset.
+std::wstring env_value(const wchar_t* name);
 
 // Whether an allow entry of the object's DACL that applies to the object
 // itself gives ALL APPLICATION PACKAGES (every AppContainer) all of `rights`;

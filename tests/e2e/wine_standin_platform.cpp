@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "child/env_block.h"
 #include "wine_standin_registry.h"
 
 namespace zub {
@@ -93,14 +94,10 @@ std::vector<std::u16string> entries_of(const char16_t* block) {
     return entries;
 }
 
-std::u16string folded_name(const std::u16string& entry) {
-    std::u16string name = entry.substr(0, entry.find(u'=', 1));
-    for (char16_t& unit : name)
-        if (unit >= u'a' && unit <= u'z') unit = static_cast<char16_t>(unit - 0x20);
-    return name;
-}
+// Folded as the helper folds and orders names.
+std::string folded_name(std::u16string_view entry) { return fold_env_name(entry.substr(0, entry.find(u'=', 1))); }
 
-const std::u16string* find_entry(const std::vector<std::u16string>& entries, std::u16string_view name) {
+const std::u16string* find_entry(const std::vector<std::u16string>& entries, std::string_view name) {
     for (const std::u16string& entry : entries)
         if (folded_name(entry) == name) return &entry;
     return nullptr;
@@ -109,9 +106,10 @@ const std::u16string* find_entry(const std::vector<std::u16string>& entries, std
 // Replaces the variable, or adds it where the sorted block puts it.
 void set_entry(std::vector<std::u16string>& entries, const std::u16string& name, const std::u16string& value) {
     const std::u16string line = name + u"=" + value;
+    const std::string folded = fold_env_name(name);
     auto at = std::find_if(entries.begin(), entries.end(),
-                           [&](const std::u16string& entry) { return folded_name(entry) >= name; });
-    if (at != entries.end() && folded_name(*at) == name) {
+                           [&](const std::u16string& entry) { return folded_name(entry) >= folded; });
+    if (at != entries.end() && folded_name(*at) == folded) {
         *at = line;
     } else {
         entries.insert(at, line);
@@ -233,8 +231,8 @@ BoolResult WineStandinPlatform::create_process_w(char16_t* command_line, bool in
     // Windows requires both names to be present, whatever their values, and
     // then points the child at the container's own folders.
     std::vector<std::u16string> entries = entries_of(environment);
-    const std::u16string* local = find_entry(entries, u"LOCALAPPDATA");
-    if (!local || !find_entry(entries, u"SYSTEMROOT")) return {false, ERROR_ENVVAR_MISSING};
+    const std::u16string* local = find_entry(entries, "localappdata");
+    if (!local || !find_entry(entries, "systemroot")) return {false, ERROR_ENVVAR_MISSING};
     const std::u16string container = local->substr(local->find(u'=', 1) + 1) + u"\\Packages\\" +
                                      container_name_ + u"\\AC";
     set_entry(entries, u"LOCALAPPDATA", container);

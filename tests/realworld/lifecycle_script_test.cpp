@@ -106,12 +106,6 @@ std::wstring widen(const std::string& utf8) {
     return e2e::to_wide(zub::to_utf16(utf8));
 }
 
-std::wstring env_value(const wchar_t* name) {
-    wchar_t value[32768];
-    const DWORD length = GetEnvironmentVariableW(name, value, 32768);
-    return length > 0 && length < 32768 ? std::wstring(value, length) : std::wstring();
-}
-
 // Names compared without regard to ASCII case, as Windows does.
 struct FoldedLess {
     static std::wstring fold(const std::wstring& text) {
@@ -176,7 +170,7 @@ std::wstring package_dir(const Case& c) {
 Environment script_variables(const Case& c, const std::wstring& temp, bool confined) {
     const std::wstring package = package_dir(c);
     const std::wstring node = c.place->node_dir + L"\\node.exe";
-    const std::wstring windows = env_value(L"SystemRoot");
+    const std::wstring windows = e2e::env_value(L"SystemRoot");
     Environment env;
     env[L"npm_lifecycle_event"] = widen(c.script->event);
     env[L"npm_lifecycle_script"] = widen(c.script->text);
@@ -195,7 +189,7 @@ Environment script_variables(const Case& c, const std::wstring& temp, bool confi
     env[L"ZUB_RW_PIDFILE"] = temp + L"\\grandchild.pid";
     if (c.env_clear)
         for (const wchar_t* name : BASE_VARIABLES) {
-            const std::wstring value = env_value(name);
+            const std::wstring value = e2e::env_value(name);
             if (!value.empty()) env[name] = value;
         }
     return env;
@@ -217,14 +211,6 @@ std::uint32_t read_pid(const std::wstring& path) {
     std::uint32_t pid = 0;
     in >> pid;
     return pid;
-}
-
-void end_process(std::uint32_t pid) {
-    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
-    if (!process) return;
-    TerminateProcess(process, 1);
-    WaitForSingleObject(process, 5000);
-    CloseHandle(process);
 }
 
 // How many processes run an image from `dir` once `timeout_ms` has passed
@@ -292,7 +278,7 @@ std::string case_name(const Case& c) {
 Disagreements run_pair(const Case& c) {
     const Script& script = *c.script;
     const std::wstring package = package_dir(c);
-    const std::wstring comspec = env_value(L"SystemRoot") + L"\\system32\\cmd.exe";
+    const std::wstring comspec = e2e::env_value(L"SystemRoot") + L"\\system32\\cmd.exe";
     e2e::ScratchDir direct_temp, confined_temp;
     Disagreements found;
 
@@ -325,7 +311,7 @@ Disagreements run_pair(const Case& c) {
             found.add("the direct run left no grandchild");
         else if (e2e::process_gone(pid, 0))
             found.add("the direct run's grandchild ended with it");
-        if (pid != 0) end_process(pid);
+        if (pid != 0) e2e::end_process(pid);
     }
 
     // Through the helper, as a package manager confines it.
@@ -335,7 +321,7 @@ Disagreements run_pair(const Case& c) {
     // its banner once per three minutes per temporary directory: start it empty.
     const std::string container = "zub-rw." + case_name(c);
     flags.container = zub::to_utf16(container);
-    DeleteFileW((env_value(L"LOCALAPPDATA") + L"\\Packages\\" + widen(container) + L"\\AC\\Temp\\core-js-banners").c_str());
+    DeleteFileW((e2e::env_value(L"LOCALAPPDATA") + L"\\Packages\\" + widen(container) + L"\\AC\\Temp\\core-js-banners").c_str());
     flags.stdout_mode = flags.stderr_mode = u"inherit";
     flags.extra = {u"--readable-dir", e2e::to_u16(c.place->project + L"\\node_modules"),
                    u"--readable-dir", e2e::to_u16(c.place->node_dir),
@@ -392,7 +378,7 @@ Disagreements run_pair(const Case& c) {
         if (pid == 0) {
             found.add("the confined run left no grandchild to look for");
         } else if (!e2e::process_gone(pid, 5000)) {
-            end_process(pid);
+            e2e::end_process(pid);
             found.add("the grandchild outlived the helper");
         }
     }
