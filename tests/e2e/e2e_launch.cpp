@@ -107,7 +107,7 @@ Launched::Launched(const LaunchOptions& options) {
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = in_read;
     startup.hStdOutput = out_write;
-    startup.hStdError = err_write;
+    startup.hStdError = options.stderr_unwritable ? in_read : err_write;
     PROCESS_INFORMATION info{};
     std::wstring command_line = options.command_line;
     const BOOL created = CreateProcessW(
@@ -160,6 +160,10 @@ LaunchResult Launched::finish(DWORD timeout_ms) {
         DWORD code = 0;
         GetExitCodeProcess(process_, &code);
         result.exit_code = code;
+        JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting{};
+        if (job_ && QueryInformationJobObject(job_, JobObjectBasicAccountingInformation, &accounting,
+                                              sizeof accounting, nullptr))
+            result.job_processes = accounting.TotalProcesses;
     }
     if (out_reader_.joinable()) out_reader_.join();
     if (err_reader_.joinable()) err_reader_.join();

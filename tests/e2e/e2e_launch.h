@@ -60,6 +60,8 @@ struct LaunchOptions {
     // close), ended whole on timeout: without a helper, nothing else would end
     // a hung grandchild that holds the output pipes open.
     bool own_job = false;
+    // Its stderr is the read end of its stdin pipe, which no write can reach.
+    bool stderr_unwritable = false;
 };
 
 struct LaunchResult {
@@ -70,6 +72,7 @@ struct LaunchResult {
     DWORD create_error = 0;
     bool timed_out = false;
     std::uint32_t exit_code = 0;
+    std::uint32_t job_processes = 0;  // own_job: every process the job has held
     std::string out;
     std::string err;
 };

@@ -6,6 +6,7 @@
 //                                       the results of marker writes to stdout/stderr
 //   zub-probe REPORT exit CODE          exits with the 32-bit CODE (decimal or 0x hex)
 //   zub-probe REPORT crash              dies of an access violation
+//   zub-probe REPORT stderr TEXT CODE   writes TEXT and a line feed to stderr (UTF-8), exits CODE
 //   zub-probe REPORT grandchild         starts "zub-probe - sleep", reports its pid, exits 0
 //   zub-probe REPORT hang               reports its own pid, then sleeps
 //   zub-probe REPORT sleep              sleeps (the grandchild)
@@ -35,6 +36,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <algorithm>
 #include <iterator>
 #include <string>
@@ -455,6 +457,15 @@ int wmain(int argc, wchar_t** argv) {
     if (action == L"report") return do_report(argc, argv, path);
     if (action == L"exit" && argc >= 4) ExitProcess(std::wcstoul(argv[3], nullptr, 0));
     if (action == L"crash") crash();
+    if (action == L"stderr" && argc >= 5) {
+        std::string line(std::wcslen(argv[3]) * 3 + 1, '\0');
+        line.resize(static_cast<std::size_t>(
+            WideCharToMultiByte(CP_UTF8, 0, argv[3], -1, line.data(), static_cast<int>(line.size()), nullptr, nullptr)));
+        line.back() = '\n';  // in place of the NUL
+        DWORD written = 0;
+        WriteFile(GetStdHandle(STD_ERROR_HANDLE), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+        ExitProcess(std::wcstoul(argv[4], nullptr, 0));
+    }
     if (action == L"grandchild") return do_grandchild(path);
     if (action == L"hang") return do_hang(path);
     if (action == L"handles") return do_handles(path);

@@ -143,6 +143,42 @@ TEST(ProtocolVectors, HelperLineRequests) {
     }
 }
 
+// Each outcome a parent can meet, made for real: the helper's status, all it
+// writes to stderr (nothing to stdout, ever), and the processes the parent's
+// own job held. Against the production helper on Windows as well.
+TEST(ProtocolVectors, HelperOutcome) {
+    for (const Json& vector : vectors().at("helper_outcome")) {
+        e2e::LaunchOptions options;
+        if (vector.contains("helper_args")) {
+            std::vector<std::u16string> items = {e2e::to_u16(e2e::winetest_path())};
+            for (const std::u16string& item : u16_list(vector.at("helper_args"))) items.push_back(item);
+            options.application = e2e::winetest_path();
+            options.command_line = e2e::join_command_line(items);
+        } else {
+            e2e::RunFlags flags;
+            flags.container = u"zub.outcome";
+            flags.stdout_mode = u"inherit";
+            flags.stderr_mode = u16(vector.at("script_stderr"));
+            std::vector<std::u16string> args = {u"-"};
+            for (const std::u16string& item : u16_list(vector.at("script"))) args.push_back(item);
+            options = e2e::helper_run(flags, e2e::probe_path(), args);
+        }
+        options.own_job = true;
+        options.stderr_unwritable = vector.value("helper_stderr", "") == "read_only";
+        const bool killed = vector.contains("parent_kills_after_ms");
+        if (killed) options.timeout_ms = vector.at("parent_kills_after_ms").get<DWORD>();
+        const e2e::LaunchResult result = e2e::launch(options);
+        ASSERT_TRUE(result.started) << name_of(vector) << ": CreateProcessW error " << result.create_error;
+        EXPECT_EQ(result.timed_out, killed) << name_of(vector);
+        EXPECT_EQ(result.exit_code, vector.at("status").get<std::uint32_t>()) << name_of(vector);
+        EXPECT_EQ(result.err, zub::to_utf8_lossy(u16(vector.at("stderr")))) << name_of(vector);
+        EXPECT_EQ(result.out, "") << name_of(vector);
+        if (vector.contains("job_processes")) {
+            EXPECT_EQ(result.job_processes, vector.at("job_processes").get<std::uint32_t>()) << name_of(vector);
+        }
+    }
+}
+
 // A variable's name folded as the helper folds it: up to the first '=' after
 // the first unit.
 std::string folded_name(std::u16string_view entry) { return zub::fold_env_name(entry.substr(0, entry.find(u'=', 1))); }
