@@ -10,6 +10,7 @@
 #include "helper_appcontainer/entry_point.h"
 #include "protocol/command_line_split.h"
 #include "protocol/parse_args.h"
+#include "protocol/sandbox_error.h"
 #include "support/protocol_vectors.h"
 
 namespace zub {
@@ -121,6 +122,48 @@ TEST(ProtocolVectors, HelperToChildEnvironment) {
         EXPECT_EQ(built.value(), block_of(u16_list(vector.at("block")))) << name_of(vector);
         EXPECT_NE(vector.contains("windows_sets"), vector.contains("windows_error")) << name_of(vector);
     }
+}
+
+// A run failure as the vector describes it: its kind and the values it shows.
+SandboxError run_failure_of(const Json& vector) {
+    using namespace sandbox_error;
+    const std::string kind = vector.at("kind").get<std::string>();
+    const Json& f = vector.at("fields");
+    const auto n = [&](const char* key) { return f.at(key).get<std::uint32_t>(); };
+    const auto text = [&](const char* key) { return f.at(key).get<std::string>(); };
+    const auto os = [&](const char* key) { return u16(f.at(key)); };
+    if (kind == "CreateAppContainerProfile") return CreateAppContainerProfile{text("name"), n("hresult")};
+    if (kind == "DeriveAppContainerSidFromAppContainerName")
+        return DeriveAppContainerSidFromAppContainerName{text("name"), n("hresult")};
+    if (kind == "CreateWellKnownSid") return CreateWellKnownSid{n("code")};
+    if (kind == "GetNamedSecurityInfoW") return GetNamedSecurityInfoW{os("path"), n("code")};
+    if (kind == "SetEntriesInAclW") return SetEntriesInAclW{os("path"), n("code")};
+    if (kind == "SetNamedSecurityInfoW") return SetNamedSecurityInfoW{os("path"), n("code")};
+    if (kind == "ReparsePoint") return ReparsePoint{os("path")};
+    if (kind == "InitializeProcThreadAttributeList") return InitializeProcThreadAttributeList{n("code")};
+    if (kind == "UpdateProcThreadAttribute") return UpdateProcThreadAttribute{n("code")};
+    if (kind == "CreateJobObjectW") return CreateJobObjectW{n("code")};
+    if (kind == "SetInformationJobObject") return SetInformationJobObject{n("code")};
+    if (kind == "CreateProcessW") return CreateProcessW{os("program"), n("code")};
+    if (kind == "AssignProcessToJobObject") return AssignProcessToJobObject{n("code")};
+    if (kind == "CreateFileW") return CreateFileW{text("role"), n("code")};
+    if (kind == "WaitForSingleObject") return WaitForSingleObject{n("value")};
+    if (kind == "GetExitCodeProcess") return GetExitCodeProcess{n("code")};
+    ADD_FAILURE() << "unknown kind " << kind;
+    return GetExitCodeProcess{0};
+}
+
+// One line per kind of run failure, each exactly as the helper renders it.
+TEST(ProtocolVectors, RunFailureLines) {
+    std::vector<std::size_t> kinds;
+    for (const Json& vector : vectors().at("run_failure_lines")) {
+        const SandboxError error = run_failure_of(vector);
+        kinds.push_back(error.index());
+        EXPECT_EQ("zub-sandbox-helper: " + render(error) + "\n", to_utf8_lossy(u16(vector.at("stderr"))))
+            << vector.at("kind");
+    }
+    std::sort(kinds.begin(), kinds.end());
+    EXPECT_EQ(std::unique(kinds.begin(), kinds.end()) - kinds.begin(), std::variant_size_v<SandboxError>);
 }
 
 }  // namespace
