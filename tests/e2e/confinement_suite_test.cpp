@@ -500,6 +500,16 @@ protected:
         return options;
     }
 
+    // What a program run confined printed: its output, "ok" for none, or how it
+    // ended when it did not end well ("helper: <line>" for the helper's own failure).
+    static std::string printed(const std::u16string& program, const std::vector<std::u16string>& args,
+                               const std::vector<std::u16string>& more_flags) {
+        const e2e::LaunchResult result = e2e::launch(confined_run(program, args, more_flags));
+        if (result.err.starts_with("zub-sandbox-helper: ")) return "helper: " + trimmed(result.err);
+        if (result.exit_code == 0 && !result.timed_out) return trimmed(result.out).empty() ? "ok" : trimmed(result.out);
+        return "exit " + std::to_string(result.exit_code) + ": " + trimmed(result.out + result.err);
+    }
+
     // Waits 30 s for node, then kills the helper: its job must take node along.
     std::string node_hang() {
         if (std::string missing = no_node(); !missing.empty()) return missing;
@@ -588,22 +598,12 @@ protected:
                 return (container_temp ? "container temp" : "temp " + target) + ", " + reported(lines, "access");
             }
             case Check::Probe: return reported(run({u"access", e2e::to_u16(target_path(row.path)), e2e::to_u16(row.op)}), "access");
-            case Check::Cmd: {
-                const e2e::LaunchResult result = e2e::launch(
-                    confined_run(env(L"SystemRoot") + u"\\System32\\cmd.exe", {u"/d", u"/c", zub::to_utf16(row.what)}, {}));
-                const std::string out = trimmed(result.out + result.err);
-                if (result.err.starts_with("zub-sandbox-helper: ")) return "helper: " + trimmed(result.err);
-                if (result.exit_code == 0 && !result.timed_out) return out.empty() ? "ok" : out;
-                return "exit " + std::to_string(result.exit_code) + ": " + out;
-            }
-            case Check::Node: {
+            case Check::Cmd:
+                return printed(env(L"SystemRoot") + u"\\System32\\cmd.exe", {u"/d", u"/c", zub::to_utf16(row.what)}, {});
+            case Check::Node:
                 if (std::string missing = no_node(); !missing.empty()) return missing;
-                const e2e::LaunchResult result = e2e::launch(confined_run(e2e::to_u16(node_path()),
-                    {u"-e", NODE_CHECKS.at(row.what), e2e::to_u16(target_path(row.path))}, {u"--readable-dir", node_dir()}));
-                // A node that printed nothing did not get to the check: say how it ended.
-                const std::string out = trimmed(result.out);
-                return out.empty() ? "exit " + std::to_string(result.exit_code) + ": " + trimmed(result.err) : out;
-            }
+                return printed(e2e::to_u16(node_path()), {u"-e", NODE_CHECKS.at(row.what), e2e::to_u16(target_path(row.path))},
+                               {u"--readable-dir", node_dir()});
             case Check::NodeHang: return node_hang();
         }
         return "(unknown check)";

@@ -36,7 +36,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cwchar>
 #include <algorithm>
 #include <iterator>
 #include <string>
@@ -57,6 +56,13 @@ std::string hex_units(const wchar_t* text, std::size_t length) {
 }
 
 std::string hex_units(const std::wstring& text) { return hex_units(text.data(), text.size()); }
+
+std::string utf8(const std::wstring& text) {
+    std::string out(text.size() * 3, '\0');
+    out.resize(static_cast<std::size_t>(WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                                            out.data(), static_cast<int>(out.size()), nullptr, nullptr)));
+    return out;
+}
 
 std::string hex_bytes(const std::string& bytes) {
     static const char digits[] = "0123456789abcdef";
@@ -346,10 +352,7 @@ int do_access(const wchar_t* path, const std::wstring& target, const std::wstrin
     wchar_t expanded[32768];
     const DWORD length = ExpandEnvironmentStringsW(target.c_str(), expanded, 32768);
     const std::wstring where = length > 0 && length <= 32768 ? std::wstring(expanded) : target;
-    std::string text(where.size() * 3, '\0');
-    text.resize(static_cast<std::size_t>(WideCharToMultiByte(CP_UTF8, 0, where.data(), static_cast<int>(where.size()),
-                                                             text.data(), static_cast<int>(text.size()), nullptr, nullptr)));
-    report.line("target", text);
+    report.line("target", utf8(where));
     report.line("access", std::to_string(try_access(where, op)));
     return report.publish(path) ? 0 : 3;
 }
@@ -458,10 +461,7 @@ int wmain(int argc, wchar_t** argv) {
     if (action == L"exit" && argc >= 4) ExitProcess(std::wcstoul(argv[3], nullptr, 0));
     if (action == L"crash") crash();
     if (action == L"stderr" && argc >= 5) {
-        std::string line(std::wcslen(argv[3]) * 3 + 1, '\0');
-        line.resize(static_cast<std::size_t>(
-            WideCharToMultiByte(CP_UTF8, 0, argv[3], -1, line.data(), static_cast<int>(line.size()), nullptr, nullptr)));
-        line.back() = '\n';  // in place of the NUL
+        const std::string line = utf8(argv[3]) + "\n";
         DWORD written = 0;
         WriteFile(GetStdHandle(STD_ERROR_HANDLE), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
         ExitProcess(std::wcstoul(argv[4], nullptr, 0));

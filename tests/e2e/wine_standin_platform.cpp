@@ -97,15 +97,15 @@ LONG set_text(HKEY key, const wchar_t* value_name, const std::wstring& text) {
                           static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
 }
 
-// An environment block's entries, and the name of each (up to the first '='
-// after the first unit, so that "=C:=C:\\" is named "=C:").
+// An environment block's entries.
 std::vector<std::u16string> entries_of(const char16_t* block) {
     std::vector<std::u16string> entries;
     for (const char16_t* entry = block; *entry; entry += length_of(entry) + 1) entries.emplace_back(entry);
     return entries;
 }
 
-// Folded as the helper folds and orders names.
+// An entry's name (up to the first '=' after the first unit, so that
+// "=C:=C:\\" is named "=C:"), folded as the helper folds and orders names.
 std::string folded_name(std::u16string_view entry) { return fold_env_name(entry.substr(0, entry.find(u'=', 1))); }
 
 const std::u16string* find_entry(const std::vector<std::u16string>& entries, std::string_view name) {

@@ -10,14 +10,6 @@ namespace {
 using test::FakePlatform;
 using test::Op;
 
-// NUL-separated strings as one block: {"A=1", "B=2"} -> "A=1\0B=2\0\0".
-std::u16string block_of(const std::vector<std::u16string>& strings) {
-    std::u16string block;
-    for (const auto& s : strings) block += s + u'\0';
-    if (strings.empty()) block += u'\0';
-    return block + u'\0';
-}
-
 const char16_t HIGH = 0xD800;
 const char16_t LOW = 0xDC00;
 
@@ -30,20 +22,20 @@ TEST(EnvBlock, FoldedNameLowersOnlyAsciiLettersAndReplacesLoneSurrogates) {
 
 TEST(EnvBlock, HelperEnvironmentIsReSortedByFoldedName) {
     FakePlatform fake;
-    fake.environment = block_of({u"Path=C:\\bin", u"_X=1", u"TEMP=t", u"aB=2", u"9V=3", u"=C:=C:\\w"});
+    fake.environment = test::env_block_of({u"Path=C:\\bin", u"_X=1", u"TEMP=t", u"aB=2", u"9V=3", u"=C:=C:\\w"});
     auto block = build_env_block(fake, {}, false);
     ASSERT_TRUE(block.ok());
     EXPECT_EQ(block.value(),
-              block_of({u"9V=3", u"=C:=C:\\w", u"_X=1", u"aB=2", u"Path=C:\\bin", u"TEMP=t"}));
+              test::env_block_of({u"9V=3", u"=C:=C:\\w", u"_X=1", u"aB=2", u"Path=C:\\bin", u"TEMP=t"}));
     EXPECT_EQ(fake.log, (std::vector<std::string>{"GetEnvironmentStringsW", "FreeEnvironmentStringsW"}));
 }
 
 TEST(EnvBlock, HelperStringsWithoutAnEqualsAfterTheFirstUnitAreSkipped) {
     FakePlatform fake;
-    fake.environment = block_of({u"=", u"X", u"=A", u"B==", u"C=", u"=D:=D:\\"});
+    fake.environment = test::env_block_of({u"=", u"X", u"=A", u"B==", u"C=", u"=D:=D:\\"});
     auto block = build_env_block(fake, {}, false);
     ASSERT_TRUE(block.ok());
-    EXPECT_EQ(block.value(), block_of({u"=D:=D:\\", u"B==", u"C="}));
+    EXPECT_EQ(block.value(), test::env_block_of({u"=D:=D:\\", u"B==", u"C="}));
 }
 
 TEST(EnvBlock, EntriesMergeOverTheEnvironment) {
@@ -69,10 +61,10 @@ TEST(EnvBlock, EntriesMergeOverTheEnvironment) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         FakePlatform fake;
-        fake.environment = block_of(c.environment);
+        fake.environment = test::env_block_of(c.environment);
         auto block = build_env_block(fake, c.entries, false);
         ASSERT_TRUE(block.ok());
-        EXPECT_EQ(block.value(), block_of(c.expected));
+        EXPECT_EQ(block.value(), test::env_block_of(c.expected));
     }
 }
 
@@ -80,21 +72,21 @@ TEST(EnvBlock, LoneSurrogatesFoldAlikeAndTravelUnitForUnit) {
     const std::u16string first = std::u16string{u'N', HIGH} + u"=1";
     const std::u16string second = std::u16string{u'n', LOW} + u"=v" + HIGH;
     FakePlatform fake;
-    fake.environment = block_of({first});
+    fake.environment = test::env_block_of({first});
     auto block = build_env_block(fake, {second}, false);
     ASSERT_TRUE(block.ok());
-    EXPECT_EQ(block.value(), block_of({second}));
+    EXPECT_EQ(block.value(), test::env_block_of({second}));
 }
 
 TEST(EnvBlock, ClearedEnvironmentIsNeverRead) {
     FakePlatform fake;
-    fake.environment = block_of({u"A=1"});
+    fake.environment = test::env_block_of({u"A=1"});
     auto empty = build_env_block(fake, {u"NOEQUALS", u""}, true);
     ASSERT_TRUE(empty.ok());
     EXPECT_EQ(empty.value(), std::u16string(2, u'\0'));
     auto one = build_env_block(fake, {u"B=2"}, true);
     ASSERT_TRUE(one.ok());
-    EXPECT_EQ(one.value(), block_of({u"B=2"}));
+    EXPECT_EQ(one.value(), test::env_block_of({u"B=2"}));
     EXPECT_TRUE(fake.log.empty());
 }
 
@@ -114,7 +106,7 @@ TEST(EnvBlock, EnvironmentFailureIsAFatalStopWithTheSystemText) {
     };
     for (const auto& [code, text] : rows) {
         FakePlatform fake;
-        fake.environment = block_of({});
+        fake.environment = test::env_block_of({});
         fake.fail(Op::GetEnvironmentStringsW, 1, code);
         auto block = build_env_block(fake, {}, false);
         ASSERT_FALSE(block.ok());

@@ -106,20 +106,13 @@ TEST(ProtocolVectors, HelperToChild) {
     }
 }
 
-// Entries joined as a block: each ends in NUL, and one more NUL ends the block.
-std::u16string block_of(const std::vector<OsString>& entries) {
-    std::u16string block;
-    for (const OsString& entry : entries) block += entry + u'\0';
-    return block + (entries.empty() ? std::u16string(2, u'\0') : std::u16string(1, u'\0'));
-}
-
 TEST(ProtocolVectors, HelperToChildEnvironment) {
     for (const Json& vector : vectors().at("helper_to_child_environment")) {
         test::FakePlatform fake;
-        fake.environment = block_of(u16_list(vector.at("helper_environment")));
+        fake.environment = test::env_block_of(u16_list(vector.at("helper_environment")));
         auto built = build_env_block(fake, u16_list(vector.at("env")), vector.at("env_clear").get<bool>());
         ASSERT_TRUE(built.ok()) << name_of(vector);
-        EXPECT_EQ(built.value(), block_of(u16_list(vector.at("block")))) << name_of(vector);
+        EXPECT_EQ(built.value(), test::env_block_of(u16_list(vector.at("block")))) << name_of(vector);
         EXPECT_NE(vector.contains("windows_sets"), vector.contains("windows_error")) << name_of(vector);
     }
 }
