@@ -4,7 +4,9 @@
 set -euo pipefail
 : "${ZUB_WINEPREFIX:?set ZUB_WINEPREFIX to the build tree prefix}"
 export WINEPREFIX="$ZUB_WINEPREFIX"
-export WINEDEBUG="${ZUB_WINEDEBUG:--all}"  # e.g. ZUB_WINEDEBUG=+loaddll to find a crash
+# Quiet, but for the loader's errors: a process that dies as it starts
+# (0xC0000142) then names the DLL whose initialisation failed.
+export WINEDEBUG="${ZUB_WINEDEBUG:--all,err+module}"  # e.g. ZUB_WINEDEBUG=+loaddll to find a crash
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win64
 # Wine maps Windows file names to Unix ones through the locale's charset: under
