@@ -40,24 +40,26 @@ for preset in host host-asan mingw fuzz; do
     # is otherwise lost), then a second run of them alone, which shows whether
     # it repeats.
     log="build/$preset/Testing/Temporary/LastTest.log"
-    echo "==== $preset: what the failed tests printed"
-    awk '/^[0-9]+\/[0-9]+ Testing: /{block=""; keep=0} {block=block $0 "\n"}
-         /^Test (Failed|Not Run)|Timeout/{keep=1} /" end time: /{if (keep) printf "%s", block; block=""}' \
-      "$log" 2>/dev/null | tail -n 300
     # Under Wine 8 a process now and then dies as it starts, before any code of
     # ours runs, with STATUS_DLL_INIT_FAILED (0xC0000142 = 3221225794; seen once
-    # in CI in a test that starts the helper). A failed test counts as that only
-    # if its output names that status (or Wine's loader reports it) and nothing
-    # timed out.
-    unexplained=$(awk '/^[0-9]+\/[0-9]+ Testing: /{name=$3; block=""; keep=0} {block=block $0 "\n"}
-         /^Test (Failed|Not Run)|Timeout/{keep=1}
-         /" end time: /{if (keep && (block !~ /3221225794|failed, status c0000142/ || block ~ /Timeout/)) print name; keep=0}' "$log" 2>/dev/null)
-    failed=$(awk '/^[0-9]+\/[0-9]+ Testing: /{name=$3} /^Test (Failed|Not Run)|Timeout/{print name}' "$log" 2>/dev/null | sort -u | tr '\n' ' ')
+    # in CI in a test that starts the helper). Each failed test is listed in
+    # build/PRESET.failed with "wine_start" when its output names that status
+    # (or Wine's loader reports it) and nothing timed out, else "other".
+    echo "==== $preset: what the failed tests printed"
+    rm -f "build/$preset.failed"
+    awk -v list="build/$preset.failed" '
+      /^[0-9]+\/[0-9]+ Testing: /{name=$3; block=""; keep=0} {block=block $0 "\n"}
+      /^Test (Failed|Not Run)|Timeout/{keep=1}
+      /" end time: /{if (keep) {printf "%s", block
+                       wine = block ~ /3221225794|failed, status c0000142/ && block !~ /Timeout/
+                       print name, (wine ? "wine_start" : "other") > list}
+                     block=""; keep=0}' "$log" 2>/dev/null | tail -n 300
+    failed=$(cut -d' ' -f1 "build/$preset.failed" 2>/dev/null | tr '\n' ' ')
     echo "==== $preset: the failed tests again, with their output"
     ctest --preset "$preset" --rerun-failed --output-on-failure >"build/$preset.rerun.log" 2>&1
     rerun=$?
     tail -n 200 "build/$preset.rerun.log"
-    if [ "$preset" = mingw ] && [ $rerun -eq 0 ] && [ -n "$failed" ] && [ -z "$unexplained" ]; then
+    if [ "$preset" = mingw ] && [ $rerun -eq 0 ] && [ -n "$failed" ] && ! grep -qv ' wine_start$' "build/$preset.failed"; then
       # Passed again, and every first failure was Wine's start failure: listed, not counted.
       summary="$summary; all passed again, each had failed with Wine's start failure 0xC0000142: $failed"
     else

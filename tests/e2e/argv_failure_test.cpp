@@ -55,12 +55,7 @@ class ProductionArgvFailure : public testing::TestWithParam<ArgvCase> {};
 
 TEST_P(ProductionArgvFailure, OneExactLineAndStatus) {
     const ArgvCase& c = GetParam();
-    std::vector<std::u16string> items = {e2e::to_u16(e2e::helper_path())};
-    items.insert(items.end(), c.args.begin(), c.args.end());
-    e2e::LaunchOptions options;
-    options.application = e2e::helper_path();
-    options.command_line = e2e::join_command_line(items);
-    const e2e::LaunchResult result = e2e::launch(options);
+    const e2e::LaunchResult result = e2e::launch(e2e::direct_run(e2e::helper_path(), c.args));
 
     ASSERT_TRUE(result.started) << "CreateProcessW error " << result.create_error;
     ASSERT_FALSE(result.timed_out);

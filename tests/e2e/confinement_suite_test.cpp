@@ -620,11 +620,8 @@ TEST_P(Confinement, AsTheTableSays) {
     const bool windows = e2e::targets_production();
     if (row.check == Check::Connect) {
         // Unconfined, the probe looks the host up and must reach it.
-        e2e::LaunchOptions direct;
-        direct.application = e2e::probe_path();
-        direct.command_line =
-            e2e::join_command_line({e2e::to_u16(direct.application), u"-", u"connect", NET_HOST, NET_PORT});
-        const Lines lines = parse_lines(e2e::launch(direct).out);
+        const Lines lines =
+            parse_lines(e2e::launch(e2e::direct_run(e2e::probe_path(), {u"-", u"connect", NET_HOST, NET_PORT})).out);
         const std::string made = first(lines, "connect"), address = first(lines, "address");
         if (made.starts_with("resolve ")) GTEST_SKIP() << "no network here: looking up the host gave " << made;
         ASSERT_EQ(made, "0") << "an unconfined connection to " << address << ":80";

@@ -79,9 +79,8 @@ std::wstring join_command_line(const std::vector<std::u16string>& items) {
     return to_wide(line);
 }
 
-std::vector<std::u16string> helper_items(const std::wstring& helper, const RunFlags& flags) {
-    std::vector<std::u16string> items = {to_u16(helper),
-                                         u"--protocol-version", u"1",
+std::vector<std::u16string> helper_items(const RunFlags& flags) {
+    std::vector<std::u16string> items = {u"--protocol-version", u"1",
                                          u"--appcontainer-name", flags.container,
                                          u"--stdio-stdin", flags.stdin_mode,
                                          u"--stdio-stdout", flags.stdout_mode,
@@ -197,6 +196,15 @@ ScratchDir::~ScratchDir() {
     std::erase(live_scratch, path());
 }
 
+LaunchOptions direct_run(const std::wstring& program, const std::vector<std::u16string>& args) {
+    std::vector<std::u16string> items = {to_u16(program)};
+    items.insert(items.end(), args.begin(), args.end());
+    LaunchOptions options;
+    options.application = program;
+    options.command_line = join_command_line(items);
+    return options;
+}
+
 LaunchOptions helper_run(const RunFlags& flags, const std::wstring& program,
                          const std::vector<std::u16string>& args) {
     RunFlags granted = flags;
@@ -207,13 +215,10 @@ LaunchOptions helper_run(const RunFlags& flags, const std::wstring& program,
         const std::lock_guard lock(live_scratch_lock);
         for (const std::wstring& dir : live_scratch) granted.extra.insert(granted.extra.end(), {u"--writable-dir", to_u16(dir)});
     }
-    std::vector<std::u16string> items = helper_items(winetest_path(), granted);
+    std::vector<std::u16string> items = helper_items(granted);
     items.push_back(to_u16(program));
     items.insert(items.end(), args.begin(), args.end());
-    LaunchOptions options;
-    options.application = winetest_path();
-    options.command_line = join_command_line(items);
-    return options;
+    return direct_run(winetest_path(), items);
 }
 
 std::u16string unique_name(const char16_t* prefix) {

@@ -47,7 +47,7 @@ struct RunFlags {
     // what it means to check turns this off.
     bool test_grants = true;
 };
-std::vector<std::u16string> helper_items(const std::wstring& helper, const RunFlags& flags);
+std::vector<std::u16string> helper_items(const RunFlags& flags);
 
 struct LaunchOptions {
     std::wstring application;        // empty: taken from the command line
@@ -105,6 +105,9 @@ private:
 };
 
 LaunchResult launch(const LaunchOptions& options);
+
+// `program` started directly, its path as argument zero and `args` after it.
+LaunchOptions direct_run(const std::wstring& program, const std::vector<std::u16string>& args);
 
 // The winetest helper asked to run `program` with `args`.
 LaunchOptions helper_run(const RunFlags& flags, const std::wstring& program,

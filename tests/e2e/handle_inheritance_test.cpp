@@ -59,9 +59,7 @@ TEST_P(HandleInheritance, ChildHoldsExactlyItsStreams) {
         flags.stderr_mode = c.stderr_mode;
         options = e2e::helper_run(flags, e2e::probe_path(), probe_args);
     } else {
-        options.application = e2e::probe_path();
-        options.command_line = e2e::join_command_line(
-            {e2e::to_u16(e2e::probe_path()), probe_args[0], probe_args[1]});
+        options = e2e::direct_run(e2e::probe_path(), probe_args);
     }
     const e2e::LaunchResult result = e2e::launch(options);
     CloseHandle(parent_file);

@@ -7,14 +7,17 @@
 #include <map>
 
 #include "child/command_line.h"
-#include "child/env_block.h"
 #include "e2e_launch.h"
 #include "e2e_probe_report.h"
 #include "protocol/sandbox_error.h"
+#include "support/env_entries.h"
 #include "support/protocol_vectors.h"
 
 namespace {
 
+using zub::test_support::entry_value;
+using zub::test_support::env_block_of;
+using zub::test_support::folded_entry_name;
 using zub::test_support::Json;
 using zub::test_support::name_of;
 using zub::test_support::u16;
@@ -150,10 +153,7 @@ TEST(ProtocolVectors, HelperOutcome) {
     for (const Json& vector : vectors().at("helper_outcome")) {
         e2e::LaunchOptions options;
         if (vector.contains("helper_args")) {
-            std::vector<std::u16string> items = {e2e::to_u16(e2e::winetest_path())};
-            for (const std::u16string& item : u16_list(vector.at("helper_args"))) items.push_back(item);
-            options.application = e2e::winetest_path();
-            options.command_line = e2e::join_command_line(items);
+            options = e2e::direct_run(e2e::winetest_path(), u16_list(vector.at("helper_args")));
         } else {
             e2e::RunFlags flags;
             flags.container = u"zub.outcome";
@@ -179,10 +179,6 @@ TEST(ProtocolVectors, HelperOutcome) {
     }
 }
 
-// A variable's name folded as the helper folds it: up to the first '=' after
-// the first unit.
-std::string folded_name(std::u16string_view entry) { return zub::fold_env_name(entry.substr(0, entry.find(u'=', 1))); }
-
 // The block a vector's helper builds, as its child sees it: the entries of
 // windows_sets replaced or added, which the stand-in does under Wine.
 // Wine moves SystemRoot, which it also sets, behind the helper's block, so
@@ -199,9 +195,7 @@ TEST(ProtocolVectors, HelperToChildEnvironment) {
         const std::wstring report = dir.join(L"env-" + e2e::to_wide(u16(vector.at("name"))) + L".txt");
         e2e::LaunchOptions options = e2e::helper_run(flags, e2e::probe_path(), {e2e::to_u16(report), u"report"});
         if (!clear) {
-            std::wstring block;
-            for (const std::u16string& entry : u16_list(vector.at("helper_environment"))) block += e2e::to_wide(entry) + L'\0';
-            options.environment = block + L'\0';
+            options.environment = e2e::to_wide(env_block_of(u16_list(vector.at("helper_environment"))));
         }
         const e2e::LaunchResult result = e2e::launch(options);
         if (vector.contains("windows_error")) {
@@ -215,18 +209,18 @@ TEST(ProtocolVectors, HelperToChildEnvironment) {
         const auto probe = e2e::read_probe_report(report);
         ASSERT_TRUE(probe.has_value()) << name_of(vector);
         std::map<std::string, std::u16string> seen;  // folded name -> entry, first wins
-        for (const std::u16string& entry : probe->env) seen.emplace(folded_name(entry), entry);
+        for (const std::u16string& entry : probe->env) seen.emplace(folded_entry_name(entry), entry);
         std::map<std::string, std::u16string> windows_sets;
         for (const auto& [name, value] : vector.at("windows_sets").items())
-            windows_sets[folded_name(u16(Json(name)))] = u16(value);
+            windows_sets[folded_entry_name(u16(Json(name)))] = u16(value);
         for (const auto& [name, value] : windows_sets) {
             const auto found = seen.find(name);
-            EXPECT_EQ(found == seen.end() ? u"(none)" : found->second.substr(found->second.find(u'=', 1) + 1), value)
+            EXPECT_EQ(found == seen.end() ? u"(none)" : std::u16string(entry_value(found->second)), value)
                 << name_of(vector) << ": " << name;
         }
         const bool wine = !e2e::targets_production();
         const auto compared = [&](const std::u16string& entry) {
-            const std::string name = folded_name(entry);
+            const std::string name = folded_entry_name(entry);
             return !windows_sets.contains(name) && !(wine && name == "systemroot");
         };
         std::vector<std::u16string> want, got;

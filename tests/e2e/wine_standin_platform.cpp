@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "child/env_block.h"
+#include "support/env_entries.h"
 #include "wine_standin_registry.h"
 
 namespace zub {
@@ -104,13 +105,12 @@ std::vector<std::u16string> entries_of(const char16_t* block) {
     return entries;
 }
 
-// An entry's name (up to the first '=' after the first unit, so that
-// "=C:=C:\\" is named "=C:"), folded as the helper folds and orders names.
-std::string folded_name(std::u16string_view entry) { return fold_env_name(entry.substr(0, entry.find(u'=', 1))); }
+using test_support::entry_value;
+using test_support::folded_entry_name;
 
 const std::u16string* find_entry(const std::vector<std::u16string>& entries, std::string_view name) {
     for (const std::u16string& entry : entries)
-        if (folded_name(entry) == name) return &entry;
+        if (folded_entry_name(entry) == name) return &entry;
     return nullptr;
 }
 
@@ -119,8 +119,8 @@ void set_entry(std::vector<std::u16string>& entries, const std::u16string& name,
     const std::u16string line = name + u"=" + value;
     const std::string folded = fold_env_name(name);
     auto at = std::find_if(entries.begin(), entries.end(),
-                           [&](const std::u16string& entry) { return folded_name(entry) >= folded; });
-    if (at != entries.end() && folded_name(*at) == folded) {
+                           [&](const std::u16string& entry) { return folded_entry_name(entry) >= folded; });
+    if (at != entries.end() && folded_entry_name(*at) == folded) {
         *at = line;
     } else {
         entries.insert(at, line);
@@ -242,7 +242,7 @@ BoolResult WineStandinPlatform::create_process_w(char16_t* command_line, bool in
     std::vector<std::u16string> entries = entries_of(environment);
     const std::u16string* local = find_entry(entries, "localappdata");
     if (!local || !find_entry(entries, "systemroot")) return {false, ERROR_ENVVAR_MISSING};
-    const std::u16string container = local->substr(local->find(u'=', 1) + 1) + u"\\Packages\\" +
+    const std::u16string container = std::u16string(entry_value(*local)) + u"\\Packages\\" +
                                      container_name_ + u"\\AC";
     set_entry(entries, u"LOCALAPPDATA", container);
     set_entry(entries, u"TEMP", container + u"\\Temp");

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "support/env_entries.h"
 
 namespace zub::test {
 
@@ -298,12 +299,6 @@ private:
 // UTF-8 test text to an OS string.
 OsString os(std::string_view utf8);
 
-// NUL-separated strings as one environment block: {"A=1", "B=2"} -> "A=1\0B=2\0\0".
-inline std::u16string env_block_of(const std::vector<std::u16string>& entries) {
-    std::u16string block;
-    for (const std::u16string& entry : entries) block += entry + u'\0';
-    if (entries.empty()) block += u'\0';
-    return block + u'\0';
-}
+using test_support::env_block_of;
 
 }  // namespace zub::test
